@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
         std::vector<fs::path> inputs;
         if (fs::is_directory(argv[i])) {
             for (const auto& entry : fs::recursive_directory_iterator(argv[i])) {
-                if (entry.is_regular_file()) inputs.push_back(entry.path());
+                if (entry.is_regular_file())
+                    inputs.push_back(entry.path());
             }
         } else {
             inputs.emplace_back(argv[i]);

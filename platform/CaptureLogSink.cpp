@@ -17,7 +17,8 @@ std::vector<CaptureLogSink::Entry> CaptureLogSink::entries() const {
 std::vector<std::string> CaptureLogSink::messages() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> out;
-    for (const auto& entry : entries_) out.push_back(entry.message);
+    for (const auto& entry : entries_)
+        out.push_back(entry.message);
     return out;
 }
 
@@ -25,7 +26,8 @@ std::vector<std::string> CaptureLogSink::messages(LogLevel level) const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> out;
     for (const auto& entry : entries_) {
-        if (entry.level == level) out.push_back(entry.message);
+        if (entry.level == level)
+            out.push_back(entry.message);
     }
     return out;
 }
@@ -33,7 +35,8 @@ std::vector<std::string> CaptureLogSink::messages(LogLevel level) const {
 bool CaptureLogSink::contains(LogLevel level, std::string_view message) const {
     std::lock_guard lock(mutex_);
     for (const auto& entry : entries_) {
-        if (entry.level == level && entry.message == message) return true;
+        if (entry.level == level && entry.message == message)
+            return true;
     }
     return false;
 }

@@ -10,7 +10,7 @@ namespace velmora {
 
 // Keeps every line in memory so that tests can assert what was logged.
 class CaptureLogSink : public LogSink {
-public:
+  public:
     struct Entry {
         LogLevel level;
         std::string subsystem;
@@ -28,7 +28,7 @@ public:
     bool contains(LogLevel level, std::string_view message) const;
     void clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<Entry> entries_;
 };

@@ -47,7 +47,8 @@ void Logger::write(LogLevel level, std::string_view message) const {
 }
 
 std::shared_ptr<LogSink> Logger::setSink(std::shared_ptr<LogSink> sink) {
-    if (!sink) sink = std::make_shared<SyslogSink>();
+    if (!sink)
+        sink = std::make_shared<SyslogSink>();
     std::lock_guard lock(sinkMutex());
     std::swap(currentSink(), sink);
     return sink;

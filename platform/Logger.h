@@ -14,7 +14,7 @@ namespace velmora {
 // One log handle: a subsystem and a category, writing through the process-wide sink.
 // Messages are {fmt} format strings; every argument is logged in the clear.
 class Logger {
-public:
+  public:
     Logger(std::string subsystem, std::string category);
 
     template <typename... Args>
@@ -47,7 +47,7 @@ public:
     // A null sink restores the system log.
     static std::shared_ptr<LogSink> setSink(std::shared_ptr<LogSink> sink);
 
-private:
+  private:
     std::string subsystem_;
     std::string category_;
 };

@@ -1,0 +1,313 @@
+#include "XmlHelpers.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <sstream>
+#include <system_error>
+
+namespace velmora {
+
+namespace {
+
+// pugixml reports XPath errors by exception unless told otherwise at build time; either way the
+// callers want "nothing matched".
+pugi::xpath_node_set evaluate(pugi::xml_node context, const char* xpath) {
+    if (!context || xpath == nullptr)
+        return {};
+    try {
+        pugi::xpath_query query(xpath);
+        if (!query)
+            return {};
+        return query.evaluate_node_set(context);
+    } catch (const pugi::xpath_exception&) {
+        return {};
+    }
+}
+
+pugi::xml_node asNode(const pugi::xpath_node& hit) {
+    if (hit.node())
+        return hit.node();
+    return {};
+}
+
+std::string stringValue(pugi::xml_node node) {
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+        return node.value();
+    std::string text;
+    for (pugi::xml_node child : node.children()) {
+        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+            text += child.value();
+        } else if (child.type() == pugi::node_element) {
+            text += stringValue(child);
+        }
+    }
+    return text;
+}
+
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() { close(); }
+    int get() const { return fd_; }
+    bool close() {
+        if (fd_ < 0)
+            return true;
+        int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+}  // namespace
+
+pugi::xml_node findNodeOrChild(std::string_view name, pugi::xml_node node) {
+    if (!node)
+        return {};
+    if (node.type() == pugi::node_element && name == node.name())
+        return node;
+    for (pugi::xml_node child : node.children()) {
+        if (pugi::xml_node hit = findNodeOrChild(name, child))
+            return hit;
+    }
+    return {};
+}
+
+pugi::xml_node findNodeByName(const pugi::xml_document& document, std::string_view name) {
+    return findNodeOrChild(name, document.document_element());
+}
+
+pugi::xml_node selectSingleNode(pugi::xml_node context, const char* xpath) {
+    pugi::xpath_node_set hits = evaluate(context, xpath);
+    if (hits.empty())
+        return {};
+    hits.sort();
+    return asNode(hits.first());
+}
+
+std::vector<pugi::xml_node> selectNodes(pugi::xml_node context, const char* xpath) {
+    pugi::xpath_node_set hits = evaluate(context, xpath);
+    hits.sort();
+    std::vector<pugi::xml_node> nodes;
+    nodes.reserve(hits.size());
+    for (const pugi::xpath_node& hit : hits) {
+        if (pugi::xml_node node = asNode(hit))
+            nodes.push_back(node);
+    }
+    return nodes;
+}
+
+std::string childText(pugi::xml_node element, const char* xpath) {
+    pugi::xpath_node_set hits = evaluate(element, xpath);
+    if (hits.empty())
+        return {};
+    hits.sort();
+    const pugi::xpath_node& first = hits.first();
+    if (first.attribute())
+        return first.attribute().value();
+    return stringValue(first.node());
+}
+
+std::string getAttribute(pugi::xml_node element, const char* name) {
+    return element.attribute(name).value();
+}
+
+void setAttribute(pugi::xml_node element, const char* name, std::string_view value) {
+    pugi::xml_attribute attribute = element.attribute(name);
+    if (!attribute)
+        attribute = element.append_attribute(name);
+    attribute.set_value(std::string(value).c_str());
+}
+
+void setAttribute(pugi::xml_node element, const char* name, int value) {
+    setAttribute(element, name, std::to_string(value));
+}
+
+pugi::xml_node appendElement(pugi::xml_node parent, const char* name) {
+    return parent.append_child(name);
+}
+
+pugi::xml_node appendElement(pugi::xml_node parent, const char* name, std::string_view text) {
+    pugi::xml_node element = parent.append_child(name);
+    if (!text.empty())
+        element.append_child(pugi::node_pcdata).set_value(std::string(text).c_str());
+    return element;
+}
+
+pugi::xml_node appendElement(pugi::xml_node parent, const char* name, int value) {
+    return appendElement(parent, name, std::to_string(value));
+}
+
+bool boolFromText(std::string_view text) {
+    if (text.empty())
+        return false;
+    char first = text.front();
+    return first == 't' || first == 'T' || first == 'y' || first == 'Y' ||
+           (first >= '1' && first <= '9');
+}
+
+int intFromText(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            break;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+bool parseXml(pugi::xml_document& document, std::string_view text, std::string& error) {
+    pugi::xml_parse_result result = document.load_buffer(
+        text.data(), text.size(), pugi::parse_default | pugi::parse_declaration);
+    if (!result) {
+        error = std::string("XML is not well-formed: ") + result.description() + " at offset " +
+                std::to_string(result.offset);
+        document.reset();
+        return false;
+    }
+    if (!document.document_element()) {
+        error = "XML has no root element";
+        return false;
+    }
+    return true;
+}
+
+std::string xmlToString(const pugi::xml_document& document) {
+    std::ostringstream out;
+    document.save(out, "\t", pugi::format_default, pugi::encoding_utf8);
+    return out.str();
+}
+
+bool writeXmlFileAtomically(const pugi::xml_document& document, const std::filesystem::path& path,
+                            std::string& error, unsigned mode) {
+    return writeFileAtomically(path, xmlToString(document), error, mode);
+}
+
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::string& error, unsigned mode) {
+    std::string temporary = path.string() + ".XXXXXX";
+    FileDescriptor fd(::mkstemp(temporary.data()));
+    if (fd.get() < 0) {
+        error = "Cannot create " + temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    auto fail = [&](const char* what) {
+        error = std::string(what) + " " + temporary + ": " + std::strerror(errno);
+        fd.close();
+        ::unlink(temporary.c_str());
+        return false;
+    };
+    if (::fchmod(fd.get(), static_cast<mode_t>(mode)) != 0)
+        return fail("Cannot set mode of");
+    if (!writeAll(fd.get(), bytes))
+        return fail("Cannot write");
+    if (::fsync(fd.get()) != 0)
+        return fail("Cannot sync");
+    if (!fd.close())
+        return fail("Cannot close");
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = "Cannot replace " + path.string() + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<uint8_t>> dataWithBase64EncodedString(std::string_view text) {
+    static constexpr uint8_t kInvalid = 127;
+    static const std::array<uint8_t, 256> table = [] {
+        std::array<uint8_t, 256> values{};
+        values.fill(kInvalid);
+        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (uint8_t i = 0; i < 64; ++i)
+            values[static_cast<uint8_t>(alphabet[i])] = i;
+        return values;
+    }();
+
+    std::vector<uint8_t> out;
+    out.reserve((text.size() + 3) / 4 * 3);
+    uint32_t group = 0;
+    int count = 0;
+    for (char c : text) {
+        auto byte = static_cast<uint8_t>(c);
+        if (byte >= 0x80)
+            return std::nullopt;
+        if (c == '=' || c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r')
+            continue;
+        uint8_t value = table[byte];
+        if (value == kInvalid)
+            return std::nullopt;
+        group = (group << 6) | value;
+        if (++count == 4) {
+            out.push_back(static_cast<uint8_t>(group >> 16));
+            out.push_back(static_cast<uint8_t>(group >> 8));
+            out.push_back(static_cast<uint8_t>(group));
+            group = 0;
+            count = 0;
+        }
+    }
+    if (count == 1)
+        return std::nullopt;
+    if (count == 2)
+        out.push_back(static_cast<uint8_t>(group >> 4));
+    if (count == 3) {
+        out.push_back(static_cast<uint8_t>(group >> 10));
+        out.push_back(static_cast<uint8_t>(group >> 2));
+    }
+    return out;
+}
+
+bool removeFlatDirectory(const std::filesystem::path& directory) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(directory, ec)))
+        return true;
+    fs::directory_iterator it(directory, ec);
+    if (ec)
+        return false;
+    for (const fs::directory_entry& entry : it) {
+        std::error_code statError;
+        if (fs::is_directory(directory / entry.path().filename(), statError))
+            return false;
+    }
+    fs::remove_all(directory, ec);
+    return !ec;
+}
+
+}  // namespace velmora

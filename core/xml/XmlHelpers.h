@@ -1,0 +1,63 @@
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+// One vocabulary over pugixml for every document the system reads or writes. A missing node,
+// attribute or child reads as the empty string; XPath errors read as "nothing matched".
+
+// Depth-first, pre-order search that starts with `node` itself.
+pugi::xml_node findNodeOrChild(std::string_view name, pugi::xml_node node);
+// The same search starting at the document's root element.
+pugi::xml_node findNodeByName(const pugi::xml_document& document, std::string_view name);
+
+// First result node in document order, relative to `context` (a document or an element).
+pugi::xml_node selectSingleNode(pugi::xml_node context, const char* xpath);
+std::vector<pugi::xml_node> selectNodes(pugi::xml_node context, const char* xpath);
+
+// String value (all text below it) of the first node `xpath` selects; empty when none.
+std::string childText(pugi::xml_node element, const char* xpath);
+
+std::string getAttribute(pugi::xml_node element, const char* name);
+void setAttribute(pugi::xml_node element, const char* name, std::string_view value);
+void setAttribute(pugi::xml_node element, const char* name, int value);
+
+pugi::xml_node appendElement(pugi::xml_node parent, const char* name);
+pugi::xml_node appendElement(pugi::xml_node parent, const char* name, std::string_view text);
+pugi::xml_node appendElement(pugi::xml_node parent, const char* name, int value);
+
+// A boolean reads as true when its text begins with t, T, y, Y or a digit 1 to 9.
+bool boolFromText(std::string_view text);
+// Integers as read from documents: leading white space and sign accepted, trailing junk
+// ignored, 0 when no digits; values outside int range saturate.
+int intFromText(std::string_view text);
+
+// Parses XML text; false with a reason when it is not well-formed.
+bool parseXml(pugi::xml_document& document, std::string_view text, std::string& error);
+// Pretty-printed serialisation (tab indentation, with declaration).
+std::string xmlToString(const pugi::xml_document& document);
+// Pretty-printed write through a temporary file in the same folder, fsync and rename.
+bool writeXmlFileAtomically(const pugi::xml_document& document, const std::filesystem::path& path,
+                            std::string& error, unsigned mode = 0644);
+// Writes any bytes through a temporary file in the same folder, fsync and rename.
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::string& error, unsigned mode = 0644);
+
+// RFC 4648 Base64 decoding with the lenient rules the service's key texts need: white space and
+// '=' are skipped anywhere; any other character outside the alphabet, non-ASCII text or a lone
+// trailing character gives nullopt.
+std::optional<std::vector<uint8_t>> dataWithBase64EncodedString(std::string_view text);
+
+// Removes a directory holding only files. True when the path does not exist; false, with
+// nothing removed, when any entry is itself a directory.
+bool removeFlatDirectory(const std::filesystem::path& directory);
+
+}  // namespace velmora

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace velmora {
+
+// One page held whole in memory, already in the form a 24-bit BMP stores it: blue, green, red
+// per pixel, each row padded with zeros to a multiple of four bytes. Rows are kept top line
+// first; the writer emits them bottom-up. The storage is reused from page to page so that a
+// long job does not pay for fresh, page-faulting memory on every page.
+class PageImage {
+  public:
+    // Prepares storage for a page; false when the memory cannot be had.
+    bool reset(uint32_t width, uint32_t height);
+
+    uint32_t width() const { return width_; }
+    uint32_t height() const { return height_; }
+    size_t rowSize() const { return rowSize_; }
+    size_t dataSize() const { return rowSize_ * height_; }
+
+    uint8_t* row(uint32_t line) { return storage_.get() + rowSize_ * line; }
+    const uint8_t* row(uint32_t line) const { return storage_.get() + rowSize_ * line; }
+
+    // Stores raster line `line` from chunked RGB samples of 8 or 16 bits (host byte order).
+    void storeLine(uint32_t line, const uint8_t* samples, unsigned bitsPerColor);
+    // For 8-bit lines read straight into row(line): turns RGB into BGR in place and pads.
+    void finishLineInPlace(uint32_t line);
+
+    // A BMP row: width x 3 rounded up to a multiple of four.
+    static size_t rowSizeFor(uint32_t width) {
+        return (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+    }
+
+    // Drops the storage (for the end of a job).
+    void release();
+
+  private:
+    void padRow(uint8_t* row) const;
+
+    std::unique_ptr<uint8_t[]> storage_;
+    size_t capacity_ = 0;
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    size_t rowSize_ = 0;
+};
+
+}  // namespace velmora

@@ -1,0 +1,285 @@
+#include "RasterToBmpConverter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "BmpWriter.h"
+#include "ColorSpaceName.h"
+
+namespace velmora {
+
+namespace {
+
+struct RasterCloser {
+    void operator()(cups_raster_t* raster) const { cupsRasterClose(raster); }
+};
+using RasterHandle = std::unique_ptr<cups_raster_t, RasterCloser>;
+
+constexpr unsigned kProgressInterval = 500;
+
+std::string pageFileName(const std::string& directory, unsigned pageNumber) {
+    char path[1024];
+    std::snprintf(path, sizeof path, "%s/%04u.bmp", directory.c_str(), pageNumber);
+    return path;
+}
+
+uint64_t bytesOfPixels(const cups_page_header2_t& header) {
+    return uint64_t{header.cupsWidth} * 3 * header.cupsBitsPerColor / 8;
+}
+
+}  // namespace
+
+RasterToBmpConverter::RasterToBmpConverter()
+    : logger_("com.korvex.kestroVLConvert", "conversion") {}
+
+int RasterToBmpConverter::run(const std::vector<std::string>& arguments) {
+    const std::string program = arguments.empty() ? "kestroVLConvert" : arguments[0];
+    if (arguments.size() < 3) {
+        logger_.error("Usage: {} <input.raster> <output_directory>", program);
+        printUsage(program);
+        return 1;
+    }
+    const std::string& inputPath = arguments[1];
+    const std::string& outputDirectory = arguments[2];
+
+    logger_.info("cups_raster_to_bmp starting");
+    logger_.info("Input file: {}", inputPath);
+    logger_.info("Output directory: {}", outputDirectory);
+
+    int status = 1;
+    if (prepareOutputDirectory(outputDirectory)) {
+        logger_.debug("Opening input file: {}", inputPath);
+        int fd = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            logger_.error("Failed to open input file {}: {}", inputPath, std::strerror(errno));
+        } else {
+            status = convertStream(fd, inputPath, outputDirectory);
+            logger_.debug("Closing input file");
+            ::close(fd);
+        }
+    }
+    page_.release();
+    logger_.info("cups_raster_to_bmp finished with exit code {}", status);
+    return status;
+}
+
+void RasterToBmpConverter::printUsage(const std::string& program) const {
+    std::fprintf(stderr,
+                 "Usage: %s <input.raster> <output_directory>\n"
+                 "\n"
+                 "Converts CUPS Raster files to BMP images.\n"
+                 "Output files: 0001.bmp, 0002.bmp, etc.\n"
+                 "\n"
+                 "Supported color spaces: RGB, sRGB\n",
+                 program.c_str());
+}
+
+bool RasterToBmpConverter::prepareOutputDirectory(const std::string& directory) const {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0) {
+        logger_.debug("Output directory does not exist, creating: {}", directory);
+        if (::mkdir(directory.c_str(), 0755) != 0) {
+            logger_.error("Failed to create output directory {}: {}", directory,
+                          std::strerror(errno));
+            return false;
+        }
+        logger_.debug("Output directory created successfully");
+        return true;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        logger_.error("Output path exists but is not a directory: {}", directory);
+        return false;
+    }
+    return true;
+}
+
+int RasterToBmpConverter::convertStream(int fd, const std::string& inputPath,
+                                        const std::string& outputDirectory) {
+    logger_.debug("Initializing CUPS raster reader");
+    RasterHandle raster(cupsRasterOpen(fd, CUPS_RASTER_READ));
+    if (!raster) {
+        logger_.error("Failed to open CUPS raster stream from {}", inputPath);
+        return 1;
+    }
+    logger_.debug("CUPS raster stream opened successfully");
+
+    unsigned total = 0, converted = 0, failed = 0;
+    cups_page_header2_t header;
+    while (cupsRasterReadHeader2(raster.get(), &header)) {
+        const unsigned pageNumber = ++total;
+        logger_.info("Processing page {}: {}x{}, colorspace={}", pageNumber, header.cupsWidth,
+                     header.cupsHeight, colorSpaceName(header.cupsColorSpace));
+        if (convertPage(raster.get(), header, pageNumber, outputDirectory) ==
+            PageResult::Converted) {
+            ++converted;
+        } else {
+            ++failed;
+        }
+    }
+
+    int status;
+    if (total == 0) {
+        logger_.error("No pages found in input file {}", inputPath);
+        status = 1;
+    } else {
+        logger_.info("Conversion complete: {} page(s) total, {} converted, {} failed", total,
+                     converted, failed);
+        status = converted > 0 ? 0 : 1;
+    }
+    logger_.debug("Closing CUPS raster stream");
+    raster.reset();
+    return status;
+}
+
+RasterToBmpConverter::PageResult RasterToBmpConverter::convertPage(
+    cups_raster_t* raster, const cups_page_header2_t& header, unsigned pageNumber,
+    const std::string& outputDirectory) {
+    if (header.cupsWidth == 0 || header.cupsHeight == 0) {
+        logger_.error("Page {} has invalid dimensions: {}x{}", pageNumber, header.cupsWidth,
+                      header.cupsHeight);
+        return PageResult::Failed;
+    }
+    logger_.debug("process_page: page {} - dimensions {}x{}", pageNumber, header.cupsWidth,
+                  header.cupsHeight);
+    logger_.debug("process_page: page {} - bitsPerColor={}, bitsPerPixel={}, bytesPerLine={}",
+                  pageNumber, header.cupsBitsPerColor, header.cupsBitsPerPixel,
+                  header.cupsBytesPerLine);
+    logger_.debug("process_page: page {} - colorSpace={} ({}), numColors={}", pageNumber,
+                  static_cast<int>(header.cupsColorSpace), colorSpaceName(header.cupsColorSpace),
+                  header.cupsNumColors);
+    logger_.debug("process_page: page {} - resolution {}x{} DPI", pageNumber,
+                  header.HWResolution[0], header.HWResolution[1]);
+
+    if (header.cupsColorSpace != CUPS_CSPACE_RGB && header.cupsColorSpace != CUPS_CSPACE_SRGB) {
+        logger_.error(
+            "process_page: page {} has unsupported color space {} ({}) - only RGB is supported",
+            pageNumber, static_cast<int>(header.cupsColorSpace),
+            colorSpaceName(header.cupsColorSpace));
+        skipPixelData(raster, header);
+        return PageResult::Failed;
+    }
+    if (header.cupsBitsPerColor != 8 && header.cupsBitsPerColor != 16) {
+        logger_.error("process_page: page {} has unsupported bits per color: {} (expected 8 or 16)",
+                      pageNumber, header.cupsBitsPerColor);
+        skipPixelData(raster, header);
+        return PageResult::Failed;
+    }
+    if (!pageFitsLimits(header, pageNumber)) {
+        skipPixelData(raster, header);
+        return PageResult::Failed;
+    }
+
+    std::vector<uint8_t> lineBuffer;
+    if (!readPage(raster, header, pageNumber, lineBuffer))
+        return PageResult::Failed;
+
+    logger_.debug("process_page: page {} - all {} scanlines read and converted", pageNumber,
+                  header.cupsHeight);
+    const std::string path = pageFileName(outputDirectory, pageNumber);
+    logger_.info("Writing page {} to {}", pageNumber, path);
+    BmpWriter writer(logger_);
+    if (!writer.write(page_, path, {header.HWResolution[0], header.HWResolution[1]})) {
+        logger_.error("process_page: failed to write BMP file {}", path);
+        return PageResult::Failed;
+    }
+    logger_.debug("process_page: page {} completed successfully", pageNumber);
+    return PageResult::Converted;
+}
+
+bool RasterToBmpConverter::pageFitsLimits(const cups_page_header2_t& header,
+                                          unsigned pageNumber) const {
+    const uint64_t pixelBytes = bytesOfPixels(header);
+    if (header.cupsBytesPerLine < pixelBytes) {
+        logger_.error(
+            "process_page: page {} has {} bytes per line, fewer than the {} its pixels need",
+            pageNumber, header.cupsBytesPerLine, pixelBytes);
+        return false;
+    }
+    const uint64_t imageBytes =
+        uint64_t{PageImage::rowSizeFor(header.cupsWidth)} * header.cupsHeight;
+    if (header.cupsWidth > kMaxDimension || header.cupsHeight > kMaxDimension ||
+        imageBytes > kMaxPageImageBytes || header.cupsBytesPerLine > kMaxLineBytes) {
+        logger_.error(
+            "process_page: page {} is too large to convert ({}x{}, {} bytes per line; limits "
+            "{} pixels a side, {} bytes of image, {} bytes per line)",
+            pageNumber, header.cupsWidth, header.cupsHeight, header.cupsBytesPerLine, kMaxDimension,
+            kMaxPageImageBytes, kMaxLineBytes);
+        return false;
+    }
+    return true;
+}
+
+bool RasterToBmpConverter::readPage(cups_raster_t* raster, const cups_page_header2_t& header,
+                                    unsigned pageNumber, std::vector<uint8_t>& lineBuffer) {
+    const uint32_t width = header.cupsWidth;
+    const uint32_t height = header.cupsHeight;
+    const unsigned bytesPerLine = header.cupsBytesPerLine;
+    const size_t rgbLine = size_t{width} * 3;
+    const size_t totalRgb = rgbLine * height;
+    // Plain 8-bit lines with nothing after the pixels are read straight into the page image.
+    const bool readInPlace = header.cupsBitsPerColor == 8 && bytesPerLine == rgbLine;
+
+    bool allocated = page_.reset(width, height);
+    if (allocated && !readInPlace) {
+        try {
+            lineBuffer.resize(bytesPerLine);
+        } catch (const std::bad_alloc&) {
+            allocated = false;
+        }
+    }
+    if (!allocated) {
+        logger_.error("process_page: failed to allocate buffers for page {} (need {} bytes)",
+                      pageNumber, size_t{bytesPerLine} + rgbLine + totalRgb);
+        return false;
+    }
+    logger_.debug("process_page: allocated buffers - src_line={}, rgb_line={}, total_rgb={}",
+                  bytesPerLine, rgbLine, totalRgb);
+
+    for (uint32_t line = 0; line < height; ++line) {
+        uint8_t* target = readInPlace ? page_.row(line) : lineBuffer.data();
+        const unsigned got = cupsRasterReadPixels(raster, target, bytesPerLine);
+        if (got != bytesPerLine) {
+            logger_.error(
+                "process_page: failed to read scanline {} of page {} (got {} of {} bytes)", line,
+                pageNumber, got, bytesPerLine);
+            return false;
+        }
+        if (readInPlace) {
+            page_.finishLineInPlace(line);
+        } else {
+            page_.storeLine(line, lineBuffer.data(), header.cupsBitsPerColor);
+        }
+        if (line > 0 && line % kProgressInterval == 0) {
+            logger_.debug("process_page: page {} - processed {}/{} scanlines", pageNumber, line,
+                          height);
+        }
+    }
+    return true;
+}
+
+// Reads and drops the pixel data of a page that is not converted, so that the next page header
+// is read where it starts. Stops at the end of the stream.
+void RasterToBmpConverter::skipPixelData(cups_raster_t* raster,
+                                         const cups_page_header2_t& header) const {
+    if (header.cupsBytesPerLine == 0 || header.cupsBytesPerLine > kMaxLineBytes)
+        return;
+    std::vector<uint8_t> scratch;
+    try {
+        scratch.resize(header.cupsBytesPerLine);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    for (uint32_t line = 0; line < header.cupsHeight; ++line) {
+        if (cupsRasterReadPixels(raster, scratch.data(), header.cupsBytesPerLine) == 0)
+            return;
+    }
+}
+
+}  // namespace velmora
