@@ -4,7 +4,53 @@
 #include <new>
 #include <utility>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VELMORA_HAVE_SSSE3_PATH 1
+#endif
+
 namespace velmora {
+
+namespace {
+
+// Reverses the three bytes of every pixel; `in` and `out` may be the same buffer.
+void rgbToBgrPortable(const uint8_t* in, uint8_t* out, size_t pixels) {
+    for (size_t x = 0; x < pixels; ++x, in += 3, out += 3) {
+        const uint8_t red = in[0];
+        out[1] = in[1];
+        out[0] = in[2];
+        out[2] = red;
+    }
+}
+
+#ifdef VELMORA_HAVE_SSSE3_PATH
+// Five pixels per shuffle. The sixteenth byte maps to itself, so a store never changes a byte
+// that a later step has yet to read, and converting in place works.
+__attribute__((target("ssse3"))) void rgbToBgrSsse3(const uint8_t* in, uint8_t* out,
+                                                    size_t pixels) {
+    const __m128i reverse = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    size_t x = 0;
+    for (; x + 6 <= pixels; x += 5) {  // 16 bytes must be readable: one pixel to spare
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x * 3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x * 3), _mm_shuffle_epi8(block, reverse));
+    }
+    rgbToBgrPortable(in + x * 3, out + x * 3, pixels - x);
+}
+#endif
+
+using RgbToBgr = void (*)(const uint8_t*, uint8_t*, size_t);
+
+RgbToBgr chooseRgbToBgr() {
+#ifdef VELMORA_HAVE_SSSE3_PATH
+    if (__builtin_cpu_supports("ssse3"))
+        return rgbToBgrSsse3;
+#endif
+    return rgbToBgrPortable;
+}
+
+const RgbToBgr rgbToBgr = chooseRgbToBgr();
+
+}  // namespace
 
 bool PageImage::reset(uint32_t width, uint32_t height) {
     const size_t rowSize = rowSizeFor(width);
@@ -49,11 +95,7 @@ void PageImage::storeLine(uint32_t line, const uint8_t* samples, unsigned bitsPe
             out[2] = static_cast<uint8_t>(r >> 8);
         }
     } else {
-        for (uint32_t x = 0; x < width_; ++x, samples += 3, out += 3) {
-            out[0] = samples[2];
-            out[1] = samples[1];
-            out[2] = samples[0];
-        }
+        rgbToBgr(samples, out, width_);
     }
     padRow(row(line));
 }

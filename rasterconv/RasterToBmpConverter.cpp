@@ -195,13 +195,6 @@ RasterToBmpConverter::PageResult RasterToBmpConverter::convertPage(
 
 bool RasterToBmpConverter::pageFitsLimits(const cups_page_header2_t& header,
                                           unsigned pageNumber) const {
-    const uint64_t pixelBytes = bytesOfPixels(header);
-    if (header.cupsBytesPerLine < pixelBytes) {
-        logger_.error(
-            "process_page: page {} has {} bytes per line, fewer than the {} its pixels need",
-            pageNumber, header.cupsBytesPerLine, pixelBytes);
-        return false;
-    }
     const uint64_t imageBytes =
         uint64_t{PageImage::rowSizeFor(header.cupsWidth)} * header.cupsHeight;
     if (header.cupsWidth > kMaxDimension || header.cupsHeight > kMaxDimension ||
@@ -211,6 +204,13 @@ bool RasterToBmpConverter::pageFitsLimits(const cups_page_header2_t& header,
             "{} pixels a side, {} bytes of image, {} bytes per line)",
             pageNumber, header.cupsWidth, header.cupsHeight, header.cupsBytesPerLine, kMaxDimension,
             kMaxPageImageBytes, kMaxLineBytes);
+        return false;
+    }
+    const uint64_t pixelBytes = bytesOfPixels(header);
+    if (header.cupsBytesPerLine < pixelBytes) {
+        logger_.error(
+            "process_page: page {} has {} bytes per line, fewer than the {} its pixels need",
+            pageNumber, header.cupsBytesPerLine, pixelBytes);
         return false;
     }
     return true;
