@@ -27,6 +27,7 @@ class RequestRecord:
     problems: List[str] = field(default_factory=list)
     deviations: List[str] = field(default_factory=list)
     fault: Optional[str] = None
+    internal_error: Optional[str] = None
 
     def header(self, name: str) -> Optional[str]:
         lowered = name.lower()
@@ -54,7 +55,7 @@ class RequestRecord:
             "operation": self.operation, "param": self.param, "body": self.body,
             "body_length": self.body_length, "status": self.status, "malformed": self.malformed,
             "problems": list(self.problems), "deviations": list(self.deviations),
-            "fault": self.fault,
+            "fault": self.fault, "internal_error": self.internal_error,
         }
 
 
@@ -67,6 +68,7 @@ class Journal:
         self._next_seq = 1
         self.malformed_count = 0
         self.deviation_count = 0
+        self.internal_error_count = 0
 
     def clear(self):
         with self._lock:
@@ -74,6 +76,7 @@ class Journal:
             self._next_seq = 1
             self.malformed_count = 0
             self.deviation_count = 0
+            self.internal_error_count = 0
 
     def add(self, record: RequestRecord):
         """Called once the request has been answered (or dropped)."""
@@ -84,6 +87,8 @@ class Journal:
                 self.malformed_count += 1
             if record.deviations:
                 self.deviation_count += 1
+            if record.internal_error:
+                self.internal_error_count += 1
             self._records.append(record)
             if len(self._records) > MAX_ENTRIES:
                 del self._records[: len(self._records) - MAX_ENTRIES]
@@ -108,4 +113,5 @@ class Journal:
     def summary(self):
         with self._lock:
             return {"requests_seen": self._next_seq - 1, "malformed_count": self.malformed_count,
-                    "deviation_count": self.deviation_count}
+                    "deviation_count": self.deviation_count,
+                    "internal_error_count": self.internal_error_count}

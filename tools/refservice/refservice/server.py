@@ -6,6 +6,7 @@ import socket
 import ssl
 import sys
 import time
+import traceback
 from dataclasses import dataclass
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from typing import Optional
@@ -73,6 +74,15 @@ class Handler(BaseHTTPRequestHandler):
         record = RequestRecord(method, url.path, url.query, list(self.headers.items()))
         try:
             self._serve(record, method, url.path, parse_qs(url.query, keep_blank_values=True))
+        except (ConnectionError, socket.timeout) as exc:
+            self.close_connection = True
+            record.problems.append(f"connection failed: {exc}")
+        except Exception as exc:  # a fault of this service; it must show in the journal
+            traceback.print_exc(file=sys.stderr)
+            record.internal_error = f"{type(exc).__name__}: {exc}"
+            if record.status is None:
+                self.send_bytes(record, 500, b"internal error of the reference service",
+                                close=True)
         finally:
             self.server.journal.add(record)
 

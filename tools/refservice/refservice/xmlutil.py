@@ -77,9 +77,9 @@ def read_int(text: str, default=None):
     return default
 
 
-def sub(parent, name, text=None, **attrs):
+def sub(parent, tag, text=None, /, **attrs):
     """Appends a child; attributes are given in order, with '_' standing for '-'."""
-    elem = ET.SubElement(parent, name)
+    elem = ET.SubElement(parent, tag)
     for key, value in attrs.items():
         elem.set(key.replace("_", "-"), str(value))
     if text is not None:

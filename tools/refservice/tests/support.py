@@ -44,7 +44,7 @@ def data_element(attrs=(), children=()):
     return head + (">" + inner + "</data>" if inner else "/>")
 
 
-def el(name, text=None, **attrs):
+def el(name, text=None, /, **attrs):
     attr_text = "".join(f" {k.replace('_', '-')}={quoteattr(str(v))}" for k, v in attrs.items())
     if text is None:
         return f"<{name}{attr_text}/>"
@@ -100,15 +100,26 @@ class Service:
         self._seed_file = tempfile.NamedTemporaryFile("w", suffix=".json", delete=False)
         json.dump(BASE_SEED if seed is None else seed, self._seed_file)
         self._seed_file.close()
+        # A file, not a pipe: a pipe nobody reads would block the service once full.
+        self.log = tempfile.TemporaryFile("w+")
         self.process = subprocess.Popen(
             [sys.executable, ENTRY, "--port", "0", "--seed", self._seed_file.name, *extra_args],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            stdout=subprocess.PIPE, stderr=self.log, text=True)
         line = self.process.stdout.readline().strip()
         if not line.isdigit():
             self.process.kill()
-            raise RuntimeError(f"service did not start: {line!r} {self.process.stderr.read()}")
+            self.process.wait()
+            message = f"service did not start: {line!r} {self.stderr_text()}"
+            self.process.stdout.close()
+            self.log.close()
+            os.unlink(self._seed_file.name)
+            raise RuntimeError(message)
         self.port = int(line)
         self.base = f"http://127.0.0.1:{self.port}"
+
+    def stderr_text(self):
+        self.log.seek(0)
+        return self.log.read()
 
     def stop(self, timeout=10):
         self.process.terminate()
@@ -116,7 +127,7 @@ class Service:
             return self.process.wait(timeout)
         finally:
             self.process.stdout.close()
-            self.process.stderr.close()
+            self.log.close()
             os.unlink(self._seed_file.name)
 
     # ---------------------------------------------------------------- HTTP
@@ -211,6 +222,18 @@ class ServiceTest(unittest.TestCase):
         status, _ = self.svc.control("reset", method="POST")
         self.assertEqual(status, 200)
 
+    def tearDown(self):
+        # Whatever a test provoked, the service itself must never have failed.
+        state = self.svc.state(requests=0)
+        self.assertEqual(state["internal_error_count"], 0, self.svc.stderr_text())
+
     def assertNoMalformed(self):
         state = self.svc.state(requests=0)
         self.assertEqual(state["malformed_count"], 0, state["malformed"])
+
+    def assertNoDeviations(self):
+        """Requests built in the programs' exact form must pass the service's form checks."""
+        state = self.svc.state()
+        noted = [(r["operation"] or r["path"], r["deviations"]) for r in state["requests"]
+                 if r["deviations"]]
+        self.assertEqual(noted, [])
