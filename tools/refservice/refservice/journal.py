@@ -81,6 +81,8 @@ class Journal:
     def add(self, record: RequestRecord):
         """Called once the request has been answered (or dropped)."""
         with self._lock:
+            if record.seq:
+                return
             record.seq = self._next_seq
             self._next_seq += 1
             if record.malformed:
@@ -92,6 +94,13 @@ class Journal:
             self._records.append(record)
             if len(self._records) > MAX_ENTRIES:
                 del self._records[: len(self._records) - MAX_ENTRIES]
+
+    def note_internal_error(self, record: RequestRecord, text: str):
+        """Counted whether or not the record was already added."""
+        with self._lock:
+            if record.seq and not record.internal_error:
+                self.internal_error_count += 1
+            record.internal_error = text
 
     def select(self, since=0, kind=None, operation=None, path=None, malformed=None):
         with self._lock:

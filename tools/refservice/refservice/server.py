@@ -79,12 +79,13 @@ class Handler(BaseHTTPRequestHandler):
             record.problems.append(f"connection failed: {exc}")
         except Exception as exc:  # a fault of this service; it must show in the journal
             traceback.print_exc(file=sys.stderr)
-            record.internal_error = f"{type(exc).__name__}: {exc}"
+            self.server.journal.note_internal_error(record, f"{type(exc).__name__}: {exc}")
             if record.status is None:
                 self.send_bytes(record, 500, b"internal error of the reference service",
                                 close=True)
         finally:
-            self.server.journal.add(record)
+            if not record.seq:
+                self.server.journal.add(record)
 
     def _read_body(self, record, method):
         """The request body within the size limit, or None once the request was answered."""
@@ -119,7 +120,10 @@ class Handler(BaseHTTPRequestHandler):
     def send_bytes(self, record, status, body=b"", content_type="text/plain; charset=utf-8",
                    close=False):
         if record is not None:
+            # Journaled before the answer leaves, so a client that has its answer always
+            # finds the request in the journal.
             record.status = status
+            self.server.journal.add(record)
         self.send_response(status)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
@@ -134,7 +138,8 @@ class Handler(BaseHTTPRequestHandler):
         self.send_bytes(None, status, json.dumps(value).encode("utf-8"),
                         "application/json; charset=utf-8")
 
-    def _drop(self):
+    def _drop(self, record):
+        self.server.journal.add(record)
         self.close_connection = True
         try:
             self.connection.shutdown(socket.SHUT_RDWR)
@@ -184,7 +189,7 @@ class Handler(BaseHTTPRequestHandler):
         if fault.delay:
             time.sleep(fault.delay)
         if fault.drop:
-            self._drop()
+            self._drop(record)
             return True
         if fault.soap_message is not None:
             reply = soap.reply_envelope(record.operation, None, failure(fault.soap_message))
