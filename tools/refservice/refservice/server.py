@@ -169,6 +169,10 @@ class Handler(BaseHTTPRequestHandler):
         if path == soap.ENDPOINT and method == "POST":
             record.kind = "soap"
             record.keep_body(body)
+            if record.header("Content-Type") != "text/xml":
+                record.deviate(f"Content-Type {record.header('Content-Type')!r}, expected 'text/xml'")
+            if record.header("SOAPAction") is not None:
+                record.deviate("a SOAPAction header was sent")
             try:
                 parsed = soap.parse_request(body, record, self.server.options.namespace)
             except Malformed as exc:
@@ -249,7 +253,7 @@ class Handler(BaseHTTPRequestHandler):
             else:
                 self.send_bytes(record, 200, data, "application/octet-stream")
         else:
-            record.problems.append("no such resource")
+            record.mark_malformed(f"no resource {method} {path}")
             self.send_bytes(record, 404, b"not found")
 
 
