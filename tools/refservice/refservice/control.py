@@ -81,9 +81,10 @@ def _seed(server, query, payload):
 
 
 def _reset(server, query, payload):
+    summary = server.state.reset(payload)
     server.faults.clear()
     server.journal.clear()
-    return 200, server.state.reset(payload)
+    return 200, summary
 
 
 def _revoke(server, query, payload):

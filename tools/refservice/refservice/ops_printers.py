@@ -6,7 +6,7 @@ from .model import Printer
 from .ops_account import append_favorites, append_jobs, echo_words
 from .replies import success
 from .state import Malformed, ServiceError
-from .xmlutil import child, child_text, read_bool, read_int, stamp, sub
+from .xmlutil import child, child_text, read_bool, read_int, stamp
 
 ACTIONS = ("add", "share", "like", "unshare", "dislike")
 _PUBLIC_ID = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\Z")

@@ -43,7 +43,10 @@ class State:
     # ----------------------------------------------------------------- set-up
 
     def reset(self, seed: Optional[dict] = None):
+        """Back to an empty service plus the start-up seed (or the one given). A seed that
+        cannot be applied leaves the state as it was."""
         with self.lock:
+            previous = copy.deepcopy(self._snapshot_fields()) if hasattr(self, "accounts") else None
             self.accounts: Dict[int, Account] = {}
             self.printers: Dict[str, Printer] = {}
             self.jobs: Dict[int, Job] = {}
@@ -58,7 +61,13 @@ class State:
                 "server_message": "", "update_url": "{base}/update.xml", "update": None,
                 "direct_address": self.options.direct_address,
             }
-            return self.apply_seed(self.initial_seed if seed is None else seed)
+            try:
+                return self.apply_seed(self.initial_seed if seed is None else seed)
+            except SeedError:
+                if previous is not None:
+                    for name, value in previous.items():
+                        setattr(self, name, value)
+                raise
 
     def apply_seed(self, seed: dict) -> dict:
         """Adds or updates records; accounts and printers are matched by login and public
@@ -94,7 +103,7 @@ class State:
 
     def _snapshot_fields(self):
         names = ("accounts", "printers", "jobs", "tokens", "revision", "next_account_id",
-                 "next_job_id", "stored_bytes", "server")
+                 "next_job_id", "stored_bytes", "server", "reminders")
         return {name: getattr(self, name) for name in names}
 
     def _seed_server(self, spec):

@@ -128,6 +128,12 @@ class ControlTest(ServiceTest):
         self.assertEqual(after["accounts"], before["accounts"])
         self.assertEqual(after["revision"], before["revision"])
 
+    def test_reset_to_a_bad_seed_keeps_the_service_as_it_was(self):
+        status, _ = self.svc.control("reset", {"accounts": [{"login": "x", "id": "seven"}]})
+        self.assertEqual(status, 400)
+        self.assertTrue(self.svc.login_token("tok-alice").ok)
+        self.assertEqual(len(self.svc.state(requests=0)["accounts"]), 2)
+
     def test_reset_restores_the_seed_and_clears_the_journal(self):
         self.svc.soap("Logoff", data_element((), [tel("token", "tok-alice")]))
         self.svc.control("fault", {"status": 500})

@@ -1,6 +1,7 @@
 """Sign-in by password and by token, sign-off, password change and sign-up."""
 
 import unittest
+import xml.etree.ElementTree as ET
 
 from support import BOB_PRINTER, ServiceTest, data_element, el, tel
 
@@ -131,6 +132,18 @@ class SessionTest(ServiceTest):
         reply = self.svc.soap("UserRegister", data_element((), [
             el("user", tel("mail", "eve@example.test"))]))
         self.assertFalse(reply.ok)
+
+    def test_update_description_and_package(self):
+        update_url = self.svc.login_token("tok-alice").text("update-url")
+        status, body, _ = self.svc.request(update_url)
+        self.assertEqual(status, 200)
+        self.assertIsNone(ET.fromstring(body).find("mac"))  # nothing offered by default
+        self.svc.control("seed", {"server": {"update": {"version": 1702, "size": 10240,
+                                                        "package_bytes": 3000}}})
+        mac = ET.fromstring(self.svc.request(update_url)[1]).find("mac")
+        self.assertEqual((mac.get("version"), mac.get("size")), ("1702", "10240"))
+        status, package, _ = self.svc.request(mac.get("href"))
+        self.assertEqual((status, len(package)), (200, 3000))
 
     def test_profile_permissions_and_user_search(self):
         profile = [tel(p, v) for p, v in (("mail", "alice@example.test"), ("login", "alice"),
