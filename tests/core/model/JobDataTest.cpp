@@ -255,5 +255,23 @@ TEST(JobData, ProfileFormKeepsIdSenderAndPages) {
     EXPECT_FALSE(direct.getConfigXml(directDocument).child("printing-person"));
 }
 
+TEST(JobData, SenderIsKeptFlatWhateverArrives) {
+    std::string nested = "<job><printing-person id='-1' premium='1'><nick>N<b>ick</b></nick>";
+    for (int i = 0; i < 1000; ++i)
+        nested += "<x>";
+    nested += "deep";
+    for (int i = 0; i < 1000; ++i)
+        nested += "</x>";
+    nested += "<!-- note --></printing-person></job>";
+    auto document = parse(nested);
+    JobData job;
+    job.parse(document.document_element());
+    pugi::xml_document saved;
+    pugi::xml_node person = job.getConfigXml(saved).child("printing-person");
+    EXPECT_EQ(rawXml(person),
+              "<printing-person id=\"-1\" premium=\"1\"><nick>Nick</nick><x>deep</x>"
+              "</printing-person>");
+}
+
 }  // namespace
 }  // namespace velmora
