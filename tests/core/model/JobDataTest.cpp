@@ -193,28 +193,6 @@ TEST(JobData, ReadsCopiesEncryptionAndOrientationByTheirRules) {
     }
 }
 
-TEST(JobData, SenderFormReadsBackThroughTheServiceReader) {
-    for (int64_t orientation : {JobData::kPortrait, JobData::kLandscape}) {
-        JobData sent = fullJob();
-        sent.setOrientation(orientation);
-        pugi::xml_document document;
-        sent.getXml(document);
-        JobData received;
-        received.parse(document.document_element());
-        EXPECT_EQ(received.orientation(), orientation);
-        EXPECT_EQ(received.printerId(), sent.printerId());
-        EXPECT_EQ(received.format(), sent.format());
-        EXPECT_EQ(received.bin(), sent.bin());
-        EXPECT_EQ(received.copies(), sent.copies());
-        EXPECT_EQ(received.collate(), sent.collate());
-        EXPECT_EQ(received.packed(), sent.packed());
-        EXPECT_EQ(received.title(), sent.title());
-        EXPECT_EQ(received.duplex(), sent.duplex());
-        EXPECT_EQ(received.encryption(), sent.encryption());
-        EXPECT_EQ(received.transport(), sent.transport());
-    }
-}
-
 TEST(JobData, ProfileFormKeepsIdSenderAndPages) {
     auto service = parse(kServiceJob);
     JobData job;
