@@ -37,16 +37,31 @@ pugi::xml_node asNode(const pugi::xpath_node& hit) {
     return {};
 }
 
+// The node after `node` in a pre-order walk of the subtree of `root`; empty at the end. Walking
+// without recursion keeps deeply nested input from exhausting the stack.
+pugi::xml_node nextInSubtree(pugi::xml_node node, pugi::xml_node root) {
+    if (pugi::xml_node child = node.first_child())
+        return child;
+    while (node && node != root) {
+        if (pugi::xml_node sibling = node.next_sibling())
+            return sibling;
+        node = node.parent();
+    }
+    return {};
+}
+
+bool isText(pugi::xml_node node) {
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
 std::string stringValue(pugi::xml_node node) {
-    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+    if (isText(node))
         return node.value();
     std::string text;
-    for (pugi::xml_node child : node.children()) {
-        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-            text += child.value();
-        } else if (child.type() == pugi::node_element) {
-            text += stringValue(child);
-        }
+    for (pugi::xml_node below = nextInSubtree(node, node); below;
+         below = nextInSubtree(below, node)) {
+        if (isText(below))
+            text += below.value();
     }
     return text;
 }
@@ -86,13 +101,9 @@ bool writeAll(int fd, std::string_view bytes) {
 }  // namespace
 
 pugi::xml_node findNodeOrChild(std::string_view name, pugi::xml_node node) {
-    if (!node)
-        return {};
-    if (node.type() == pugi::node_element && name == node.name())
-        return node;
-    for (pugi::xml_node child : node.children()) {
-        if (pugi::xml_node hit = findNodeOrChild(name, child))
-            return hit;
+    for (pugi::xml_node candidate = node; candidate; candidate = nextInSubtree(candidate, node)) {
+        if (candidate.type() == pugi::node_element && name == candidate.name())
+            return candidate;
     }
     return {};
 }

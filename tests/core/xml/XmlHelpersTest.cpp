@@ -29,6 +29,28 @@ TEST(XmlHelpers, FindNodeIsPreOrderAndStartsWithTheNodeItself) {
     EXPECT_FALSE(findNodeByName(deep, "absent"));
 }
 
+TEST(XmlHelpers, SearchesStayInsideTheStartNodeAndSurviveDeepNesting) {
+    auto document = parse("<r><a><b>x<c>y</c></b><d/></a><e>z</e><d id='outside'/></r>");
+    pugi::xml_node a = document.document_element().child("a");
+    EXPECT_FALSE(findNodeOrChild("e", a));
+    EXPECT_EQ(findNodeOrChild("d", a), a.child("d"));
+    EXPECT_EQ(childText(a, "b"), "xy");
+    EXPECT_EQ(childText(document.document_element(), "."), "xyz");
+
+    constexpr int depth = 200000;
+    std::string deep = "<t>";
+    for (int i = 0; i < depth; ++i)
+        deep += "<a>";
+    deep += "text<found/>";
+    for (int i = 0; i < depth; ++i)
+        deep += "</a>";
+    deep += "</t>";
+    auto nested = parse(deep);
+    EXPECT_EQ(childText(nested, "t"), "text");
+    EXPECT_TRUE(findNodeByName(nested, "found"));
+    EXPECT_FALSE(findNodeByName(nested, "absent"));
+}
+
 TEST(XmlHelpers, MissingChildrenAndAttributesReadAsEmpty) {
     auto document = parse("<user name='x'><email>a@b.c</email><addr>Main <n>5</n></addr></user>");
     pugi::xml_node user = document.document_element();
