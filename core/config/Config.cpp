@@ -119,6 +119,10 @@ bool Config::loadSetup(const std::string& userName, std::string& error) {
 }
 
 bool Config::loadSetupText(std::string_view text, std::string& error) {
+    if (!isValidUtf8(text)) {
+        error = "Setup file is not UTF-8 text";
+        return false;
+    }
     pugi::xml_document document;
     pugi::xml_parse_result result =
         document.load_buffer(text.data(), text.size(), kSetupParseFlags, pugi::encoding_utf8);
