@@ -37,16 +37,31 @@ pugi::xml_node asNode(const pugi::xpath_node& hit) {
     return {};
 }
 
+// The node after `current` in document order, staying inside `root`'s subtree. Walking this
+// way instead of recursing keeps deeply nested text from the network off the stack.
+pugi::xml_node nextInSubtree(pugi::xml_node current, pugi::xml_node root, bool descend) {
+    if (descend && current.first_child())
+        return current.first_child();
+    while (current && current != root) {
+        if (pugi::xml_node sibling = current.next_sibling())
+            return sibling;
+        current = current.parent();
+    }
+    return {};
+}
+
+bool isText(pugi::xml_node node) {
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
 std::string stringValue(pugi::xml_node node) {
-    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+    if (isText(node))
         return node.value();
     std::string text;
-    for (pugi::xml_node child : node.children()) {
-        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-            text += child.value();
-        } else if (child.type() == pugi::node_element) {
-            text += stringValue(child);
-        }
+    for (pugi::xml_node n = nextInSubtree(node, node, true); n;
+         n = nextInSubtree(n, node, n.type() == pugi::node_element)) {
+        if (isText(n))
+            text += n.value();
     }
     return text;
 }
@@ -86,13 +101,9 @@ bool writeAll(int fd, std::string_view bytes) {
 }  // namespace
 
 pugi::xml_node findNodeOrChild(std::string_view name, pugi::xml_node node) {
-    if (!node)
-        return {};
-    if (node.type() == pugi::node_element && name == node.name())
-        return node;
-    for (pugi::xml_node child : node.children()) {
-        if (pugi::xml_node hit = findNodeOrChild(name, child))
-            return hit;
+    for (pugi::xml_node n = node; n; n = nextInSubtree(n, node, true)) {
+        if (n.type() == pugi::node_element && name == n.name())
+            return n;
     }
     return {};
 }
