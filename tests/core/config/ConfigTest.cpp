@@ -293,6 +293,32 @@ TEST_F(ConfigTest, OlderPerHomeFileIsMovedOnFirstLoad) {
     EXPECT_TRUE(fs::exists(olderPath()));
 }
 
+TEST_F(ConfigTest, OlderFileOnAnotherFileSystemIsCopiedPrivatelyAndRemoved) {
+    std::error_code ec;
+    struct stat shm {};
+    struct stat tmp {};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(scratch.path().c_str(), &tmp) != 0 ||
+        shm.st_dev == tmp.st_dev || ::access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no second writable file system at /dev/shm";
+    std::string pattern = "/dev/shm/velmora-home-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    home = pattern;
+    config->setHomeFolder(home);
+    writeFile(olderPath(), setupText("<token>across</token>"));
+    ::chmod(olderPath().c_str(), 0644);
+
+    std::string error;
+    bool loaded = config->loadSetup("alice", error);
+    bool oldGone = !fs::exists(olderPath());
+    fs::remove_all(home, ec);
+    ASSERT_TRUE(loaded) << error;
+    EXPECT_EQ(config->token(), "across");
+    EXPECT_TRUE(oldGone);
+    struct stat info {};
+    ASSERT_EQ(::stat(setupPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
 TEST_F(ConfigTest, UserAndProfileNamesCannotLeaveTheSharedFolder) {
     writeFile(scratch.path() / "setup.x.xml", setupText("<token>outside</token>"));
     for (std::string name : std::vector<std::string>{"../x", "a/b", "", ".", "..", "a\nb"}) {
