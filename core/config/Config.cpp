@@ -168,8 +168,11 @@ bool Config::migrateSetup(const fs::path& newPath, const std::string& userName) 
     std::error_code ec;
     fs::create_directories(newPath.parent_path(), ec);
     fs::rename(oldPath, newPath, ec);
-    if (!ec)
+    if (!ec) {
+        // The older file may have been readable by others; the token must not stay so.
+        ::chmod(newPath.c_str(), 0600);
         return true;
+    }
     if (ec == std::errc::cross_device_link)
         return copyAcrossFileSystems(oldPath, newPath);
     return false;

@@ -277,11 +277,14 @@ TEST_F(ConfigTest, RefusesWhatIsNotASmallRegularFile) {
 
 TEST_F(ConfigTest, OlderPerHomeFileIsMovedOnFirstLoad) {
     writeFile(olderPath(), setupText("<token>from-home</token>"));
+    ::chmod(olderPath().c_str(), 0644);
     std::string error;
     ASSERT_TRUE(config->loadSetup("alice", error)) << error;
     EXPECT_EQ(config->token(), "from-home");
     EXPECT_FALSE(fs::exists(olderPath()));
-    EXPECT_TRUE(fs::exists(setupPath()));
+    struct stat info {};
+    ASSERT_EQ(::stat(setupPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_THAT(log->messages(),
                 ElementsAre("Migrating " + olderPath().string() + " to " + setupPath().string(),
                             "Load setup: " + setupPath().string()));
