@@ -1,5 +1,6 @@
 #include "core/config/Config.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "core/Deployment.h"
+#include "core/config/FileHandle.h"
 #include "core/config/TextFile.h"
 #include "core/xml/XmlHelpers.h"
 #include "platform/Logger.h"
@@ -76,6 +78,16 @@ bool pathExists(const fs::path& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
+// The older file may have been readable by others; the token must not stay so. Done through a
+// descriptor opened without following links, so that a link swapped in after the move cannot
+// redirect the change of mode to some other file.
+void makePrivate(const fs::path& path) {
+    FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat info {};
+    if (fd.valid() && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode))
+        ::fchmod(fd.get(), 0600);
+}
+
 // A rename cannot cross file systems; then the file is copied (keeping its owner, so that a
 // migration done by the sender leaves the user's file the user's) and the original removed.
 bool copyAcrossFileSystems(const fs::path& from, const fs::path& to) {
@@ -88,7 +100,7 @@ bool copyAcrossFileSystems(const fs::path& from, const fs::path& to) {
         return false;
     if (!writeFileAtomically(to, text, error, 0600))
         return false;
-    if (::geteuid() == 0 && ::chown(to.c_str(), info.st_uid, info.st_gid) != 0)
+    if (::geteuid() == 0 && ::lchown(to.c_str(), info.st_uid, info.st_gid) != 0)
         return false;
     std::error_code ec;
     fs::remove(from, ec);
@@ -163,14 +175,13 @@ bool Config::migrateSetup(const fs::path& newPath, const std::string& userName) 
     if (oldPath.empty())
         return false;
     logger().notice("Migrating {} to {}", oldPath.string(), newPath.string());
-    if (!pathExists(oldPath))
-        return false;
     std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(oldPath, ec)))
+        return false;
     fs::create_directories(newPath.parent_path(), ec);
     fs::rename(oldPath, newPath, ec);
     if (!ec) {
-        // The older file may have been readable by others; the token must not stay so.
-        ::chmod(newPath.c_str(), 0600);
+        makePrivate(newPath);
         return true;
     }
     if (ec == std::errc::cross_device_link)

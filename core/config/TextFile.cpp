@@ -7,24 +7,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/config/FileHandle.h"
+
 namespace velmora {
 
 namespace {
-
-class FileHandle {
-  public:
-    explicit FileHandle(int fd) : fd_(fd) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 std::string systemError(const char* what, const std::filesystem::path& path) {
     return std::string(what) + " " + path.string() + ": " + std::strerror(errno);

@@ -296,6 +296,24 @@ TEST_F(ConfigTest, OlderPerHomeFileIsMovedOnFirstLoad) {
     EXPECT_TRUE(fs::exists(olderPath()));
 }
 
+TEST_F(ConfigTest, OlderFileThatIsALinkIsNotMigrated) {
+    // A link in the user's home must not lead the loader, perhaps running as root, to move or
+    // change the mode of the file it points to.
+    fs::path target = scratch.path() / "system-file";
+    writeFile(target, setupText("<token>not-yours</token>"));
+    ::chmod(target.c_str(), 0644);
+    fs::create_directories(olderPath().parent_path());
+    fs::create_symlink(target, olderPath());
+
+    std::string error;
+    EXPECT_FALSE(config->loadSetup("alice", error));
+    EXPECT_EQ(config->token(), "");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(setupPath())));
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
 TEST_F(ConfigTest, OlderFileOnAnotherFileSystemIsCopiedPrivatelyAndRemoved) {
     std::error_code ec;
     struct stat shm {};
