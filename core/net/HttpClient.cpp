@@ -1,0 +1,205 @@
+#include "HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+
+namespace velmora {
+
+namespace {
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
+
+void initialiseCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct BodySink {
+    std::string* body;
+    size_t limit;
+    bool overflowed = false;
+};
+
+size_t appendBody(char* data, size_t size, size_t count, void* context) {
+    auto* sink = static_cast<BodySink*>(context);
+    const size_t bytes = size * count;
+    if (sink->body->size() + bytes > sink->limit) {
+        sink->overflowed = true;
+        return 0;  // makes curl stop with a write error
+    }
+    sink->body->append(data, bytes);
+    return bytes;
+}
+
+bool appendHeader(HeaderList& list, const std::string& line) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (grown == nullptr)
+        return false;
+    list.release();
+    list.reset(grown);
+    return true;
+}
+
+// Header names and values from callers may come from the network; a line break would let
+// them smuggle further headers into the request.
+bool isSafeHeaderText(const std::string& text) {
+    return text.find_first_of("\r\n") == std::string::npos;
+}
+
+}  // namespace
+
+HttpClient::Response HttpClient::perform(const Request& request) {
+    initialiseCurlOnce();
+    Response response;
+    CurlHandle curl(curl_easy_init());
+    if (!curl) {
+        response.error = "The HTTP client could not be started.";
+        return response;
+    }
+
+    HeaderList headers;
+    for (const auto& [name, value] : request.headers) {
+        if (!isSafeHeaderText(name) || !isSafeHeaderText(value) || name.empty()) {
+            response.error = "Invalid header " + name;
+            return response;
+        }
+        // "Name;" is curl's way to send a header with an empty value.
+        if (!appendHeader(headers, value.empty() ? name + ";" : name + ": " + value)) {
+            response.error = "Out of memory";
+            return response;
+        }
+    }
+    if (request.completeHeaderSet && !appendHeader(headers, "Accept:")) {
+        response.error = "Out of memory";
+        return response;
+    }
+    // Large bodies must not wait for a "100 Continue" that many servers never send.
+    if (!appendHeader(headers, "Expect:")) {
+        response.error = "Out of memory";
+        return response;
+    }
+
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    BodySink sink{&response.body, request.maxResponseBytes};
+    CURL* handle = curl.get();
+    curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeoutSeconds * 1000));
+    if (request.method == "POST") {
+        curl_easy_setopt(handle, CURLOPT_POST, 1L);
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(request.body.size()));
+    }
+
+    const CURLcode result = curl_easy_perform(handle);
+    if (result != CURLE_OK) {
+        if (sink.overflowed) {
+            response.error = "The server sent more data than allowed (" +
+                             std::to_string(request.maxResponseBytes) + " bytes).";
+        } else {
+            response.error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result);
+        }
+        response.body.clear();
+        return response;
+    }
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
+    response.transportOk = true;
+    return response;
+}
+
+std::string HttpClient::statusPhrase(long status) {
+    switch (status) {
+        case 200:
+            return "OK";
+        case 201:
+            return "Created";
+        case 202:
+            return "Accepted";
+        case 204:
+            return "No Content";
+        case 206:
+            return "Partial Content";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 303:
+            return "See Other";
+        case 304:
+            return "Not Modified";
+        case 307:
+            return "Temporary Redirect";
+        case 308:
+            return "Permanent Redirect";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 402:
+            return "Payment Required";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 408:
+            return "Request Timeout";
+        case 409:
+            return "Conflict";
+        case 410:
+            return "Gone";
+        case 411:
+            return "Length Required";
+        case 413:
+            return "Payload Too Large";
+        case 414:
+            return "URI Too Long";
+        case 415:
+            return "Unsupported Media Type";
+        case 416:
+            return "Range Not Satisfiable";
+        case 429:
+            return "Too Many Requests";
+        case 500:
+            return "Internal Server Error";
+        case 501:
+            return "Not Implemented";
+        case 502:
+            return "Bad Gateway";
+        case 503:
+            return "Service Unavailable";
+        case 504:
+            return "Gateway Timeout";
+        case 505:
+            return "HTTP Version Not Supported";
+        default:
+            break;
+    }
+    if (status >= 100 && status < 200)
+        return "Informational";
+    if (status >= 200 && status < 300)
+        return "Success";
+    if (status >= 300 && status < 400)
+        return "Redirection";
+    if (status >= 400 && status < 500)
+        return "Client Error";
+    return "Server Error";
+}
+
+}  // namespace velmora

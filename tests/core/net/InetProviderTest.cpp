@@ -1,0 +1,225 @@
+#include "core/net/InetProvider.h"
+
+#include <gtest/gtest.h>
+
+#include "core/Deployment.h"
+#include "core/account/Person.h"
+#include "core/config/Config.h"
+#include "core/net/SoapData.h"
+#include "tests/support/LoopbackHttpServer.h"
+
+namespace velmora {
+namespace {
+
+using test::LoopbackHttpServer;
+
+LoopbackHttpServer::Reply xmlReply(std::string body, int status = 200) {
+    LoopbackHttpServer::Reply reply;
+    reply.status = status;
+    reply.body = std::move(body);
+    reply.headers["Content-Type"] = "text/xml; charset=utf-8";
+    return reply;
+}
+
+std::string envelope(const std::string& inner) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope "
+           "xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>" +
+           inner + "</soap:Body></soap:Envelope>";
+}
+
+class InetProviderTest : public ::testing::Test {
+  protected:
+    InetProviderTest() : config_("/nonexistent"), provider_(config_, user_) {
+        config_.setService(server_.url("/tdService.asmx"));
+        config_.setToken("stored-token");
+    }
+
+    void answer(std::string body, int status = 200) {
+        server_.setHandler([body, status](const auto&) { return xmlReply(body, status); });
+    }
+    bool call(int options, std::string& error, const std::string& operation = "Login") {
+        SoapData data;
+        return provider_.soapRequest(operation, data.text(), config_.service(), response_, options,
+                                     error);
+    }
+
+    LoopbackHttpServer server_{[](const auto&) { return xmlReply(""); }};
+    Config config_;
+    Person user_;
+    InetProvider provider_;
+    SoapResponse response_;
+};
+
+TEST_F(InetProviderTest, PostsTheEnvelopeByteForByte) {
+    answer(envelope(
+        "<GetServerConfigResponse><response success=\"true\"/></GetServerConfigResponse>"));
+    std::string error;
+    ASSERT_TRUE(call(0, error, "GetServerConfig")) << error;
+
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& request = requests[0];
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.target, "/tdService.asmx");
+    EXPECT_EQ(request.header("content-type"), "text/xml");
+    EXPECT_EQ(request.header("user-agent"), "VL4MacOS 1.6.1");
+    EXPECT_EQ(request.header("soapaction"), "");
+    EXPECT_EQ(request.headers.count("soapaction"), 0u);
+    EXPECT_EQ(request.headers.count("cookie"), 0u);
+    EXPECT_EQ(request.body,
+              std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope "
+                          "xmlns:soap=\"https://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>"
+                          "\r\n<GetServerConfig xmlns=\"") +
+                  std::string(deployment::kServiceNamespace) +
+                  "\"><Param><data xmlns=\"\"/></Param></GetServerConfig>\r\n</soap:Body>"
+                  "</soap:Envelope>");
+}
+
+TEST_F(InetProviderTest, FailureRepliesCarryTheServiceMessageWhateverTheStatus) {
+    std::string error;
+    answer(
+        envelope("<r><response success=\"false\"><message>Wrong password</message></response></r>"),
+        500);
+    EXPECT_FALSE(call(0, error));
+    EXPECT_EQ(error, "Wrong password");
+    EXPECT_TRUE(response_);  // handed out on failure too
+
+    answer(envelope("<response success=\"no\"/>"));
+    EXPECT_FALSE(call(0, error));
+    EXPECT_EQ(error, "Service reported error");
+
+    answer("this is not xml <<<", 502);
+    EXPECT_FALSE(call(0, error));
+    EXPECT_FALSE(error.empty());
+
+    answer(envelope("<reply success=\"true\"/>"));
+    EXPECT_FALSE(call(0, error));
+    EXPECT_EQ(error, "Invalid XML in response");
+}
+
+TEST_F(InetProviderTest, SuccessIsReadLikeTheServiceWritesBooleans) {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"success=\"True\"", true},   {"success=\"1\"", true},
+        {"success=\"yes\"", true},    {"success=\" +001\"", true},
+        {"success=\"false\"", false}, {"success=\"no\"", false},
+        {"success=\"0\"", false},     {"", false},
+        {"success=\"000\"", false}};
+    for (const auto& [attribute, expected] : cases) {
+        answer(envelope("<response " + attribute + "/>"));
+        std::string error;
+        EXPECT_EQ(call(0, error), expected) << attribute;
+    }
+}
+
+TEST_F(InetProviderTest, TheFirstResponseFoundDepthFirstWins) {
+    answer(
+        envelope("<LoginResponse><LoginResult><deep><response success=\"true\"><token>t1</token>"
+                 "</response></deep></LoginResult></LoginResponse><response success=\"false\"/>"));
+    std::string error;
+    EXPECT_TRUE(call(InetProvider::kOptionStoreToken, error)) << error;
+    EXPECT_EQ(config_.token(), "t1");
+}
+
+TEST_F(InetProviderTest, LoginStoresTokenAndUserOnlyWhenPresent) {
+    std::string error;
+    answer(envelope("<response success=\"true\"><token></token><user id=\"5\"/></response>"));
+    EXPECT_FALSE(call(3, error));
+    EXPECT_EQ(error, "No token in response");
+    EXPECT_EQ(config_.token(), "stored-token");
+
+    // The token is stored before the missing user is noticed.
+    answer(envelope("<response success=\"true\"><token>new-token</token></response>"));
+    EXPECT_FALSE(call(3, error));
+    EXPECT_EQ(error, "No user data in response");
+    EXPECT_EQ(config_.token(), "new-token");
+
+    answer(
+        envelope("<response success=\"true\"><token>third</token><user id=\"42\">"
+                 "<mail>ann@example.org</mail><nick>Ann</nick></user></response>"));
+    EXPECT_TRUE(call(3, error)) << error;
+    EXPECT_EQ(config_.token(), "third");
+    EXPECT_EQ(user_.serverId(), 42);
+    EXPECT_EQ(user_.mail(), "ann@example.org");
+}
+
+TEST_F(InetProviderTest, KeysAndJobStatusSendTheSessionToken) {
+    server_.setHandler([](const LoopbackHttpServer::Request& request) {
+        if (request.body.find("<MakeKey ") != std::string::npos) {
+            return xmlReply(
+                envelope("<response success=\"true\"><file-key>S2V5</file-key></response>"));
+        }
+        return xmlReply(envelope("<response success=\"true\"/>"));
+    });
+    std::string key, error;
+    ASSERT_TRUE(provider_.getKey(key, 77, "p&ss", true, error)) << error;
+    EXPECT_EQ(key, "S2V5");
+    ASSERT_TRUE(provider_.getKey(key, 77, "", false, error)) << error;
+    EXPECT_EQ(key, "");
+    ASSERT_TRUE(provider_.changeJob(77, -2, error)) << error;
+
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_NE(requests[0].body.find("<Param><data xmlns=\"\"><token>stored-token</token><job "
+                                    "id=\"77\"/><password>p&amp;ss</password></data></Param>"),
+              std::string::npos)
+        << requests[0].body;
+    EXPECT_NE(requests[1].body.find("<GetKey "), std::string::npos);
+    EXPECT_NE(requests[1].body.find("<password/>"), std::string::npos);
+    EXPECT_NE(requests[2].body.find("<Param><data xmlns=\"\"><token>stored-token</token><job "
+                                    "id=\"77\" new-status=\"-2\"/></data></Param>"),
+              std::string::npos)
+        << requests[2].body;
+}
+
+TEST_F(InetProviderTest, DownloadsNeedStatus200AndKeepTheirHeaderSet) {
+    server_.setHandler([](const LoopbackHttpServer::Request& request) {
+        LoopbackHttpServer::Reply reply;
+        if (request.target == "/missing")
+            reply.status = 404;
+        if (request.target == "/slow")
+            reply.delayMilliseconds = 1500;
+        reply.body = std::string("page\0bytes", 10);
+        return reply;
+    });
+    std::string error;
+    auto headers = provider_.dictionaryWithTDTokenHeader();
+    auto body = provider_.downloadData(server_.url("/page"), &headers, error);
+    ASSERT_TRUE(body) << error;
+    EXPECT_EQ(*body, std::string("page\0bytes", 10));
+    auto request = server_.requests().back();
+    EXPECT_EQ(request.method, "GET");
+    EXPECT_EQ(request.header("td-token"), "stored-token");
+    EXPECT_EQ(request.header("user-agent"), "VL4MacOS 1.6.1");
+    EXPECT_EQ(request.headers.count("accept"), 0u);
+
+    EXPECT_FALSE(provider_.downloadData(server_.url("/missing"), nullptr, error));
+    EXPECT_EQ(error, "Not Found");
+
+    EXPECT_FALSE(provider_.downloadData(server_.url("/slow"), nullptr, 0.3, error));
+    EXPECT_NE(error.find("imed out"), std::string::npos) << error;
+
+    EXPECT_FALSE(provider_.downloadData("http://127.0.0.1:1/", nullptr, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(InetProviderTest, TransportFailureIsReportedNotThrown) {
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.dropConnection = true;
+        return reply;
+    });
+    std::string error;
+    EXPECT_FALSE(call(0, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(InetProviderVersion, NumbersTwoOrThreeParts) {
+    EXPECT_EQ(InetProvider::getIntVersion(), 1601);
+    EXPECT_EQ(InetProvider::intVersionOf("2.0"), 2000);
+    EXPECT_EQ(InetProvider::intVersionOf("1.7.12"), 1712);
+    EXPECT_EQ(InetProvider::intVersionOf("1"), -1);
+    EXPECT_EQ(InetProvider::intVersionOf("1.2.3.4"), -1);
+}
+
+}  // namespace
+}  // namespace velmora
