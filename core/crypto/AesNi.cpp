@@ -14,6 +14,8 @@
 #include "core/crypto/AesTables.h"
 
 #define VELMORA_AESNI __attribute__((target("aes,sse4.1")))
+// Every lane and round loop is unrolled so that the lanes stay in registers.
+#define VELMORA_UNROLL _Pragma("GCC unroll 16")
 #define VELMORA_AESNI_INLINE __attribute__((target("aes,sse4.1"), always_inline)) inline
 
 namespace velmora::aes {
@@ -29,6 +31,7 @@ struct Keys {
 template <int Rounds>
 VELMORA_AESNI_INLINE Keys<Rounds> loadKeys(const uint8_t* roundKeys) {
     Keys<Rounds> keys;
+    VELMORA_UNROLL
     for (int i = 0; i <= Rounds; ++i) {
         keys.k[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(roundKeys + 16 * i));
     }
@@ -46,6 +49,7 @@ VELMORA_AESNI_INLINE void store(uint8_t* p, __m128i v) {
 template <int Rounds>
 VELMORA_AESNI_INLINE __m128i encryptOne(const Keys<Rounds>& keys, __m128i block) {
     block = _mm_xor_si128(block, keys.k[0]);
+    VELMORA_UNROLL
     for (int r = 1; r < Rounds; ++r)
         block = _mm_aesenc_si128(block, keys.k[r]);
     return _mm_aesenclast_si128(block, keys.k[Rounds]);
@@ -54,6 +58,7 @@ VELMORA_AESNI_INLINE __m128i encryptOne(const Keys<Rounds>& keys, __m128i block)
 template <int Rounds>
 VELMORA_AESNI_INLINE __m128i decryptOne(const Keys<Rounds>& keys, __m128i block) {
     block = _mm_xor_si128(block, keys.k[0]);
+    VELMORA_UNROLL
     for (int r = 1; r < Rounds; ++r)
         block = _mm_aesdec_si128(block, keys.k[r]);
     return _mm_aesdeclast_si128(block, keys.k[Rounds]);
@@ -61,24 +66,32 @@ VELMORA_AESNI_INLINE __m128i decryptOne(const Keys<Rounds>& keys, __m128i block)
 
 template <int Rounds>
 VELMORA_AESNI_INLINE void encryptLanes(const Keys<Rounds>& keys, __m128i (&b)[kLanes]) {
+    VELMORA_UNROLL
     for (size_t j = 0; j < kLanes; ++j)
         b[j] = _mm_xor_si128(b[j], keys.k[0]);
+    VELMORA_UNROLL
     for (int r = 1; r < Rounds; ++r) {
+        VELMORA_UNROLL
         for (size_t j = 0; j < kLanes; ++j)
             b[j] = _mm_aesenc_si128(b[j], keys.k[r]);
     }
+    VELMORA_UNROLL
     for (size_t j = 0; j < kLanes; ++j)
         b[j] = _mm_aesenclast_si128(b[j], keys.k[Rounds]);
 }
 
 template <int Rounds>
 VELMORA_AESNI_INLINE void decryptLanes(const Keys<Rounds>& keys, __m128i (&b)[kLanes]) {
+    VELMORA_UNROLL
     for (size_t j = 0; j < kLanes; ++j)
         b[j] = _mm_xor_si128(b[j], keys.k[0]);
+    VELMORA_UNROLL
     for (int r = 1; r < Rounds; ++r) {
+        VELMORA_UNROLL
         for (size_t j = 0; j < kLanes; ++j)
             b[j] = _mm_aesdec_si128(b[j], keys.k[r]);
     }
+    VELMORA_UNROLL
     for (size_t j = 0; j < kLanes; ++j)
         b[j] = _mm_aesdeclast_si128(b[j], keys.k[Rounds]);
 }
@@ -90,9 +103,11 @@ VELMORA_AESNI void ecbEncrypt(const uint8_t* roundKeys, const uint8_t* in, uint8
     size_t i = 0;
     for (; i + kLanes <= blocks; i += kLanes) {
         __m128i b[kLanes];
+        VELMORA_UNROLL
         for (size_t j = 0; j < kLanes; ++j)
             b[j] = load(in + 16 * (i + j));
         encryptLanes<Rounds>(keys, b);
+        VELMORA_UNROLL
         for (size_t j = 0; j < kLanes; ++j)
             store(out + 16 * (i + j), b[j]);
     }
@@ -107,9 +122,11 @@ VELMORA_AESNI void ecbDecrypt(const uint8_t* roundKeys, const uint8_t* in, uint8
     size_t i = 0;
     for (; i + kLanes <= blocks; i += kLanes) {
         __m128i b[kLanes];
+        VELMORA_UNROLL
         for (size_t j = 0; j < kLanes; ++j)
             b[j] = load(in + 16 * (i + j));
         decryptLanes<Rounds>(keys, b);
+        VELMORA_UNROLL
         for (size_t j = 0; j < kLanes; ++j)
             store(out + 16 * (i + j), b[j]);
     }
@@ -138,12 +155,14 @@ VELMORA_AESNI void cbcDecryptT(const uint8_t* roundKeys, const uint8_t* iv, cons
         const uint8_t* src = in + 16 * i;
         uint8_t* dst = out + 16 * i;
         __m128i b[kLanes];
+        VELMORA_UNROLL
         for (size_t j = 0; j < kLanes; ++j)
             b[j] = load(src + 16 * j);
         const __m128i nextPrevious = b[kLanes - 1];
         decryptLanes<Rounds>(keys, b);
         // Highest lane first: when working in place, each store overwrites only cipher text
         // that no lower lane still needs.
+        VELMORA_UNROLL
         for (size_t j = kLanes - 1; j > 0; --j)
             store(dst + 16 * j, _mm_xor_si128(b[j], load(src + 16 * (j - 1))));
         store(dst, _mm_xor_si128(b[0], previous));
@@ -167,13 +186,16 @@ VELMORA_AESNI void cbcEncryptChunksT(const uint8_t* roundKeys, const uint8_t* iv
         const uint8_t* src = in + c * chunkBytes;
         uint8_t* dst = out + c * chunkBytes;
         __m128i chain[kLanes];
+        VELMORA_UNROLL
         for (size_t j = 0; j < kLanes; ++j)
             chain[j] = start;
         for (size_t i = 0; i < chunkBlocks; ++i) {
+            VELMORA_UNROLL
             for (size_t j = 0; j < kLanes; ++j) {
                 chain[j] = _mm_xor_si128(chain[j], load(src + j * chunkBytes + 16 * i));
             }
             encryptLanes<Rounds>(keys, chain);
+            VELMORA_UNROLL
             for (size_t j = 0; j < kLanes; ++j)
                 store(dst + j * chunkBytes + 16 * i, chain[j]);
         }
