@@ -280,7 +280,10 @@ constexpr Backend kHardware{"aes-ni",   encryptBlocks, decryptBlocks,
 }  // namespace
 
 const Backend* hardwareBackend() {
-    static const bool available = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
+    }();
     return available ? &kHardware : nullptr;
 }
 
