@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/XmlTesting.h"
+
 #include <string>
 
 #include "core/xml/XmlHelpers.h"
@@ -9,15 +11,8 @@
 namespace velmora {
 namespace {
 
-pugi::xml_document parse(std::string_view text) {
-    pugi::xml_document document;
-    std::string error;
-    EXPECT_TRUE(parseXml(document, text, error)) << error;
-    return document;
-}
-
 PermissionArray parsedRules(std::string_view reply) {
-    auto document = parse(reply);
+    auto document = test::parsedXml(reply);
     PermissionArray permissions;
     permissions.parse(findNodeByName(document, "response"));
     return permissions;
@@ -69,7 +64,7 @@ TEST(PermissionArray, LastRuleForAnyoneWinsAndParseStartsAfresh) {
     EXPECT_EQ(permissions.getDefaultPermission(), Permission::kAllow);
 
     permissions.addObject(Permission(personWithId(3), Permission::kBlock));
-    auto document = parse("<response><rule permission='Block'/></response>");
+    auto document = test::parsedXml("<response><rule permission='Block'/></response>");
     permissions.parse(document.document_element());
     ASSERT_EQ(permissions.count(), 1u);
     EXPECT_EQ(permissions.getPermissionFor(3), Permission::kBlock);  // now the anyone rule

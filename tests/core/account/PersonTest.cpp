@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/XmlTesting.h"
+
 #include <string>
 #include <vector>
 
@@ -12,13 +14,6 @@ namespace velmora {
 namespace {
 
 using ::testing::ElementsAre;
-
-pugi::xml_document parse(std::string_view text) {
-    pugi::xml_document document;
-    std::string error;
-    EXPECT_TRUE(parseXml(document, text, error)) << error;
-    return document;
-}
 
 Person filledPerson() {
     Person person;
@@ -41,7 +36,7 @@ TEST(Person, WrittenElementReadsBackWithoutThePremiumFlag) {
                                    "state", "address", "zip"));
     EXPECT_FALSE(element.attribute("premium"));
 
-    auto reread = parse(xmlToString(document));
+    auto reread = test::parsedXml(xmlToString(document));
     Person read;
     read.parse(reread.document_element());
     EXPECT_EQ(read.serverId(), 42);
@@ -65,7 +60,7 @@ TEST(Person, IdAttributeOnlyWhenAsked) {
 }
 
 TEST(Person, ReadsTheServiceUserElement) {
-    auto reply = parse(R"(<soap:Envelope xmlns:soap="x"><soap:Body><LoginResult>
+    auto reply = test::parsedXml(R"(<soap:Envelope xmlns:soap="x"><soap:Body><LoginResult>
         <response success="true"><token>T</token>
           <user id="1717" premium="true"><mail>a@b.example</mail><login>anna</login>
             <nick>Anna</nick><city>Graz</city><country>AT</country></user>
@@ -90,7 +85,7 @@ TEST(Person, ReadsTheServiceUserElement) {
     for (const Case& c : {Case{"<user/>", false, 0}, Case{"<user premium='1' id='x'/>", true, 0},
                           Case{"<user premium='false' id=' 12'/>", false, 12},
                           Case{"<user premium='Yes' id='-1'/>", true, -1}}) {
-        auto document = parse(c.xml);
+        auto document = test::parsedXml(c.xml);
         person.parse(document.document_element());
         EXPECT_EQ(person.premium(), c.premium) << c.xml;
         EXPECT_EQ(person.serverId(), c.id) << c.xml;

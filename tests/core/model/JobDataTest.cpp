@@ -4,27 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/XmlTesting.h"
+
 #include <sstream>
 
 namespace velmora {
 namespace {
 
-pugi::xml_document parse(std::string_view text) {
-    pugi::xml_document document;
-    std::string error;
-    EXPECT_TRUE(parseXml(document, text, error)) << error;
-    return document;
-}
-
-std::string rawXml(pugi::xml_node node) {
-    std::ostringstream out;
-    node.print(out, "", pugi::format_raw);
-    return out.str();
-}
-
 std::string senderForm(const JobData& job) {
     pugi::xml_document document;
-    return rawXml(job.getXml(document));
+    return test::rawXml(job.getXml(document));
 }
 
 // A job as the sender fills it for an encrypted, packed, custom-size print.
@@ -103,7 +92,7 @@ constexpr const char* kServiceJob = R"(
 </job>)";
 
 TEST(JobData, ReadsTheServiceForm) {
-    auto document = parse(kServiceJob);
+    auto document = test::parsedXml(kServiceJob);
     JobData job;
     job.parse(document.document_element());
     EXPECT_EQ(job.serverId(), 1234);
@@ -135,11 +124,11 @@ TEST(JobData, ReadsTheServiceForm) {
 }
 
 TEST(JobData, MissingOrDamagedPartsReadAsTheirDefaults) {
-    auto document = parse(kServiceJob);
+    auto document = test::parsedXml(kServiceJob);
     JobData job;
     job.parse(document.document_element());
 
-    auto bare = parse("<job><page url='https://files.example/9' page-number='x'/></job>");
+    auto bare = test::parsedXml("<job><page url='https://files.example/9' page-number='x'/></job>");
     job.parse(bare.document_element());
     EXPECT_EQ(job.serverId(), 0);
     EXPECT_EQ(job.copies(), 1);
@@ -184,7 +173,7 @@ TEST(JobData, ReadsCopiesEncryptionAndOrientationByTheirRules) {
         {"<paper-orientation>2</paper-orientation>", 1, 0, 1},
     };
     for (const Case& c : cases) {
-        auto document = parse(std::string("<job>") + c.child + "</job>");
+        auto document = test::parsedXml(std::string("<job>") + c.child + "</job>");
         JobData job;
         job.parse(document.document_element());
         EXPECT_EQ(job.copies(), c.copies) << c.child;
@@ -194,7 +183,7 @@ TEST(JobData, ReadsCopiesEncryptionAndOrientationByTheirRules) {
 }
 
 TEST(JobData, ProfileFormKeepsIdSenderAndPages) {
-    auto service = parse(kServiceJob);
+    auto service = test::parsedXml(kServiceJob);
     JobData job;
     job.parse(service.document_element());
     job.pages().emplace_back(3, "");
@@ -208,9 +197,9 @@ TEST(JobData, ProfileFormKeepsIdSenderAndPages) {
     // The sender form comes first, then the person, then the pages.
     EXPECT_EQ(std::string(element.first_child().name()), "printer");
     EXPECT_EQ(std::string(person.previous_sibling().name()), "transport");
-    EXPECT_EQ(rawXml(person.next_sibling()),
+    EXPECT_EQ(test::rawXml(person.next_sibling()),
               "<page page-number=\"1\" url=\"https://files.example/1\"/>");
-    EXPECT_EQ(rawXml(element.last_child()), "<page page-number=\"3\" url=\"\"/>");
+    EXPECT_EQ(test::rawXml(element.last_child()), "<page page-number=\"3\" url=\"\"/>");
 
     // Reloaded from the written text the job is the same, its pages without URLs.
     std::string error;
@@ -241,12 +230,12 @@ TEST(JobData, SenderIsKeptFlatWhateverArrives) {
     for (int i = 0; i < 1000; ++i)
         nested += "</x>";
     nested += "<!-- note --></printing-person></job>";
-    auto document = parse(nested);
+    auto document = test::parsedXml(nested);
     JobData job;
     job.parse(document.document_element());
     pugi::xml_document saved;
     pugi::xml_node person = job.getConfigXml(saved).child("printing-person");
-    EXPECT_EQ(rawXml(person),
+    EXPECT_EQ(test::rawXml(person),
               "<printing-person id=\"-1\" premium=\"1\"><nick>Nick</nick><x>deep</x>"
               "</printing-person>");
 }

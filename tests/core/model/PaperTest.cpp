@@ -4,18 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/XmlTesting.h"
+
 #include <climits>
 #include <limits>
 
 namespace velmora {
 namespace {
-
-pugi::xml_document parse(std::string_view text) {
-    pugi::xml_document document;
-    std::string error;
-    EXPECT_TRUE(parseXml(document, text, error)) << error;
-    return document;
-}
 
 TEST(Paper, SizesAreKeptInPointsAndTruncatedWhenReadBack) {
     Paper paper;
@@ -45,7 +40,7 @@ TEST(Paper, SizesOutsideTheIntegerRangeDoNotOverflow) {
 }
 
 TEST(Paper, ReadsTitleFromNameOrTextAndDecidesWhetherCustom) {
-    auto document = parse(
+    auto document = test::parsedXml(
         "<paper-formats>"
         "<paper name='A4' format='iso-a4' width='2100' height='2970'>ignored</paper>"
         "<paper-format format='roll' width='0' height='2970'>Roll <b>paper</b></paper-format>"
@@ -83,8 +78,8 @@ TEST(Paper, ReadsTitleFromNameOrTextAndDecidesWhetherCustom) {
 }
 
 TEST(Paper, BinsReadTitleFromNameOrText) {
-    auto document =
-        parse("<bins><bin name='Tray 1' bin='t1'>x</bin><bin bin='t2'>Manual</bin><bin/></bins>");
+    auto document = test::parsedXml(
+        "<bins><bin name='Tray 1' bin='t1'>x</bin><bin bin='t2'>Manual</bin><bin/></bins>");
     BinArray bins;
     for (pugi::xml_node child : document.document_element().children("bin"))
         bins.addObject(Bin(child));

@@ -3,15 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/XmlTesting.h"
+
 namespace velmora {
 namespace {
-
-pugi::xml_document parse(std::string_view text) {
-    pugi::xml_document document;
-    std::string error;
-    EXPECT_TRUE(parseXml(document, text, error)) << error;
-    return document;
-}
 
 std::vector<std::string> ids(const RemotePrinterArray& printers) {
     std::vector<std::string> result;
@@ -28,7 +23,7 @@ std::vector<std::string> titles(const RemotePrinterArray& printers) {
 }
 
 RemotePrinterArray favourites() {
-    auto document = parse(
+    auto document = test::parsedXml(
         "<favorites default='b'>"
         "<printer><public-id>a</public-id><title>A</title></printer>"
         "<ignored><public-id>x</public-id></ignored>"
@@ -46,7 +41,7 @@ TEST(RemotePrinterArray, MergeUpdatesKnownPrintersInPlaceAndAppendsNewOnes) {
     EXPECT_EQ(printers.defaultPrinterId(), "b");
     std::shared_ptr<RemotePrinter> held = printers.getPrinter("b");
 
-    auto update = parse(
+    auto update = test::parsedXml(
         "<response>"
         "<printer online='true'><public-id>d</public-id><title>D</title></printer>"
         "<printer online='true'><public-id>b</public-id><title>B2</title></printer>"
@@ -61,7 +56,7 @@ TEST(RemotePrinterArray, MergeUpdatesKnownPrintersInPlaceAndAppendsNewOnes) {
     EXPECT_EQ(printers.defaultPrinterId(), "");
 
     // A printer listed twice in one reply is merged into one entry.
-    auto twice = parse(
+    auto twice = test::parsedXml(
         "<response default='a'>"
         "<printer><public-id>e</public-id><title>E1</title></printer>"
         "<printer><public-id>e</public-id><title>E2</title></printer>"
@@ -76,7 +71,7 @@ TEST(RemotePrinterArray, FullMergeStartsAfresh) {
     RemotePrinterArray printers = favourites();
     std::shared_ptr<RemotePrinter> held = printers.getPrinter("a");
 
-    auto empty = parse("<favorites/>");
+    auto empty = test::parsedXml("<favorites/>");
     printers.parse(empty.document_element(), false);
     EXPECT_EQ(printers.count(), 0u);
     EXPECT_EQ(printers.defaultPrinterId(), "");
@@ -84,7 +79,8 @@ TEST(RemotePrinterArray, FullMergeStartsAfresh) {
     EXPECT_EQ(held->shareTitle(), "A");
 
     printers = favourites();
-    auto again = parse("<favorites><printer><public-id>c</public-id></printer></favorites>");
+    auto again =
+        test::parsedXml("<favorites><printer><public-id>c</public-id></printer></favorites>");
     printers.parse(again.document_element(), false);
     EXPECT_EQ(ids(printers), (std::vector<std::string>{"c"}));
     // A fresh printer, not the old "c" with its title.
@@ -103,7 +99,7 @@ TEST(RemotePrinterArray, NoContainerOnlyEmptiesInFullMode) {
 
 TEST(RemotePrinterArray, RemovesTheNamedPrinters) {
     RemotePrinterArray printers = favourites();
-    auto dislike = parse(
+    auto dislike = test::parsedXml(
         "<dislike>"
         "<printer><public-id>c</public-id></printer>"
         "<printer><public-id>unknown</public-id></printer>"

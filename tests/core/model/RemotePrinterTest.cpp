@@ -4,25 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/XmlTesting.h"
+
 #include <regex>
 #include <set>
 #include <sstream>
 
 namespace velmora {
 namespace {
-
-pugi::xml_document parse(std::string_view text) {
-    pugi::xml_document document;
-    std::string error;
-    EXPECT_TRUE(parseXml(document, text, error)) << error;
-    return document;
-}
-
-std::string rawXml(pugi::xml_node node) {
-    std::ostringstream out;
-    node.print(out, "", pugi::format_raw);
-    return out.str();
-}
 
 Paper makePaper(const char* format, const char* title, int width, int height) {
     Paper paper;
@@ -79,7 +68,7 @@ TEST(Printer, NewPrintersHaveDistinctLowerCaseUuids) {
 TEST(Printer, SharingSideWritesTheServiceElementInItsOrder) {
     pugi::xml_document document;
     sharedPrinter().appendServerXml(document, false, "Letter");
-    EXPECT_EQ(rawXml(document.document_element()),
+    EXPECT_EQ(test::rawXml(document.document_element()),
               "<printer hidden=\"false\">"
               "<public-id>0a1b2c3d-0000-4000-8000-00000000abcd</public-id>"
               "<title>Office &lt;Laser&gt; &amp; Co</title>"
@@ -170,7 +159,7 @@ constexpr const char* kServicePrinter = R"(
 </printer>)";
 
 TEST(RemotePrinter, ReadsTheServiceElementInAnyOrder) {
-    auto document = parse(kServicePrinter);
+    auto document = test::parsedXml(kServicePrinter);
     RemotePrinter printer;
     printer.parseServerXml(document.document_element());
 
@@ -200,14 +189,14 @@ TEST(RemotePrinter, ReadsTheServiceElementInAnyOrder) {
 }
 
 TEST(RemotePrinter, PartsThatAreMissingKeepOrResetAsTheirRulesSay) {
-    auto full = parse(kServicePrinter);
+    auto full = test::parsedXml(kServicePrinter);
     RemotePrinter printer;
     printer.parseServerXml(full.document_element());
 
     // No details: papers, bins and capabilities stay; id, stamp and online are always read;
     // title and location only when present; the owner only when present.
-    auto bare =
-        parse("<printer changed='2'><public-id>p-1</public-id><title>New</title></printer>");
+    auto bare = test::parsedXml(
+        "<printer changed='2'><public-id>p-1</public-id><title>New</title></printer>");
     printer.parseServerXml(bare.document_element());
     EXPECT_EQ(printer.shareTitle(), "New");
     EXPECT_EQ(printer.location(), "Hall");
@@ -221,7 +210,7 @@ TEST(RemotePrinter, PartsThatAreMissingKeepOrResetAsTheirRulesSay) {
 
     // Details without paper formats, bins, capabilities or landscape: the lists are emptied,
     // landscape reads 0, the capabilities keep their values.
-    auto emptyDetails = parse("<printer><details/></printer>");
+    auto emptyDetails = test::parsedXml("<printer><details/></printer>");
     printer.parseServerXml(emptyDetails.document_element());
     EXPECT_EQ(printer.publicId(), "");
     EXPECT_EQ(printer.papers().count(), 0u);
@@ -232,7 +221,8 @@ TEST(RemotePrinter, PartsThatAreMissingKeepOrResetAsTheirRulesSay) {
     EXPECT_EQ(getAttribute(printer.owner(), "id"), "42");
 
     // A present but empty capabilities element reads every capability as unset.
-    auto emptyCapabilities = parse("<printer><details><capabilities/></details></printer>");
+    auto emptyCapabilities =
+        test::parsedXml("<printer><details><capabilities/></details></printer>");
     printer.parseServerXml(emptyCapabilities.document_element());
     EXPECT_EQ(printer.copies(), 0);
     EXPECT_FALSE(printer.collate());
@@ -240,11 +230,11 @@ TEST(RemotePrinter, PartsThatAreMissingKeepOrResetAsTheirRulesSay) {
 }
 
 TEST(RemotePrinter, CopiesShareTheOwnerElementButNotTheirFields) {
-    auto document = parse(kServicePrinter);
+    auto document = test::parsedXml(kServicePrinter);
     RemotePrinter printer;
     printer.parseServerXml(document.document_element());
     RemotePrinter copy = printer;
-    auto other = parse("<printer><owner id='7'/><title>Other</title></printer>");
+    auto other = test::parsedXml("<printer><owner id='7'/><title>Other</title></printer>");
     copy.parseServerXml(other.document_element());
     EXPECT_EQ(getAttribute(printer.owner(), "id"), "42");
     EXPECT_EQ(getAttribute(copy.owner(), "id"), "7");

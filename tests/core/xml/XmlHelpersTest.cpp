@@ -1,7 +1,9 @@
 #include "core/xml/XmlHelpers.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include "tests/support/XmlTesting.h"
 
 #include <filesystem>
 #include <fstream>
@@ -9,28 +11,21 @@
 namespace velmora {
 namespace {
 
-pugi::xml_document parse(std::string_view text) {
-    pugi::xml_document document;
-    std::string error;
-    EXPECT_TRUE(parseXml(document, text, error)) << error;
-    return document;
-}
-
 TEST(XmlHelpers, FindNodeIsPreOrderAndStartsWithTheNodeItself) {
-    auto document =
-        parse("<response><a><response id='nested'/></a><response id='second'/></response>");
+    auto document = test::parsedXml(
+        "<response><a><response id='nested'/></a><response id='second'/></response>");
     pugi::xml_node root = document.document_element();
     EXPECT_EQ(findNodeOrChild("response", root), root);
     pugi::xml_node a = root.child("a");
     EXPECT_EQ(getAttribute(findNodeOrChild("response", a), "id"), "nested");
-    auto deep =
-        parse("<Envelope><Body><x><y><response n='1'/></y></x><response n='2'/></Body></Envelope>");
+    auto deep = test::parsedXml(
+        "<Envelope><Body><x><y><response n='1'/></y></x><response n='2'/></Body></Envelope>");
     EXPECT_EQ(getAttribute(findNodeByName(deep, "response"), "n"), "1");
     EXPECT_FALSE(findNodeByName(deep, "absent"));
 }
 
 TEST(XmlHelpers, SearchesStayInsideTheStartNodeAndSurviveDeepNesting) {
-    auto document = parse("<r><a><b>x<c>y</c></b><d/></a><e>z</e><d id='outside'/></r>");
+    auto document = test::parsedXml("<r><a><b>x<c>y</c></b><d/></a><e>z</e><d id='outside'/></r>");
     pugi::xml_node a = document.document_element().child("a");
     EXPECT_FALSE(findNodeOrChild("e", a));
     EXPECT_EQ(findNodeOrChild("d", a), a.child("d"));
@@ -45,14 +40,15 @@ TEST(XmlHelpers, SearchesStayInsideTheStartNodeAndSurviveDeepNesting) {
     for (int i = 0; i < depth; ++i)
         deep += "</a>";
     deep += "</t>";
-    auto nested = parse(deep);
+    auto nested = test::parsedXml(deep);
     EXPECT_EQ(childText(nested, "t"), "text");
     EXPECT_TRUE(findNodeByName(nested, "found"));
     EXPECT_FALSE(findNodeByName(nested, "absent"));
 }
 
 TEST(XmlHelpers, MissingChildrenAndAttributesReadAsEmpty) {
-    auto document = parse("<user name='x'><email>a@b.c</email><addr>Main <n>5</n></addr></user>");
+    auto document =
+        test::parsedXml("<user name='x'><email>a@b.c</email><addr>Main <n>5</n></addr></user>");
     pugi::xml_node user = document.document_element();
     EXPECT_EQ(childText(user, "email"), "a@b.c");
     EXPECT_EQ(childText(user, "missing"), "");
@@ -66,7 +62,7 @@ TEST(XmlHelpers, MissingChildrenAndAttributesReadAsEmpty) {
 }
 
 TEST(XmlHelpers, SelectionsFollowDocumentOrderIncludingUnions) {
-    auto document = parse(
+    auto document = test::parsedXml(
         "<config><printers><p><paper n='1'/><paper-format n='2'/><paper "
         "n='3'/></p></printers></config>");
     auto papers =
@@ -93,7 +89,7 @@ TEST(XmlHelpers, AttributesAndElementsWriteIntegersPlainly) {
     EXPECT_EQ(std::distance(root.attributes_begin(), root.attributes_end()), 2);
     EXPECT_EQ(childText(root, "count"), "-2147483648");
 
-    auto reread = parse(xmlToString(document));
+    auto reread = test::parsedXml(xmlToString(document));
     EXPECT_EQ(childText(reread.document_element(), "title"), "a < b & \"c\"");
     EXPECT_TRUE(selectSingleNode(reread.document_element(), "empty"));
 }
