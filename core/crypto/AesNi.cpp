@@ -160,12 +160,15 @@ VELMORA_AESNI void cbcDecryptT(const uint8_t* roundKeys, const uint8_t* iv, cons
             b[j] = load(src + 16 * j);
         const __m128i nextPrevious = b[kLanes - 1];
         decryptLanes<Rounds>(keys, b);
-        // Highest lane first: when working in place, each store overwrites only cipher text
-        // that no lower lane still needs.
+        // Every cipher text block is read again before the first store, so that working in
+        // place is safe, and the stores then go out in address order.
         VELMORA_UNROLL
         for (size_t j = kLanes - 1; j > 0; --j)
-            store(dst + 16 * j, _mm_xor_si128(b[j], load(src + 16 * (j - 1))));
-        store(dst, _mm_xor_si128(b[0], previous));
+            b[j] = _mm_xor_si128(b[j], load(src + 16 * (j - 1)));
+        b[0] = _mm_xor_si128(b[0], previous);
+        VELMORA_UNROLL
+        for (size_t j = 0; j < kLanes; ++j)
+            store(dst + 16 * j, b[j]);
         previous = nextPrevious;
     }
     for (; i < blocks; ++i) {

@@ -22,13 +22,15 @@ using Bytes = std::vector<uint8_t>;
 // The seed corpus was made with this key: the bytes 0, 1, ..., 31.
 Bytes fuzzKey() {
     Bytes key(32);
-    for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < key.size(); ++i)
+        key[i] = static_cast<uint8_t>(i);
     return key;
 }
 
 fs::path scratchFolder() {
     std::string pattern = (fs::temp_directory_path() / "velmora-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) abort();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        abort();
     static fs::path folder;
     folder = pattern;
     ::atexit([] {
@@ -41,12 +43,14 @@ fs::path scratchFolder() {
 void writeFile(const fs::path& path, const uint8_t* data, size_t size) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) abort();
+    if (!out)
+        abort();
 }
 
 Bytes readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) abort();
+    if (!in)
+        abort();
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -66,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fs::path output = folder / "page";
     const fs::path portableOutput = folder / "page.portable";
     const fs::path again = folder / "again.enc";
-    for (const auto& path : {output, portableOutput, again}) fs::remove(path);
+    for (const auto& path : {output, portableOutput, again})
+        fs::remove(path);
     writeFile(input, data, size);
 
     std::string error;
