@@ -2,7 +2,7 @@
 # Writes the seed corpus of decrypt_job_file_fuzzer with the openssl command line tool: encrypted
 # page files for a few plain sizes under the fuzzer's key (the bytes 0..31), and a few damaged ones.
 set -euo pipefail
-cd "$(dirname "$0")/corpus/decrypt_job_file"
+cd "$(dirname "$0")/corpus"
 
 key=000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f
 iv=4d61726c6f77517569657450696e6500   # "MarlowQuietPine" and a zero byte
