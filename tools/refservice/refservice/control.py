@@ -103,8 +103,8 @@ def _revoke(server, query, payload):
 
 
 def _add_fault(server, query, payload):
-    specs = payload if isinstance(payload, list) else [payload]
-    faults = [Fault.from_json(spec) for spec in specs]
+    entries = payload if isinstance(payload, list) else [payload]
+    faults = [Fault.from_json(entry) for entry in entries]
     for fault in faults:
         server.faults.add(fault)
     return 200, {"pending": server.faults.pending()}

@@ -26,28 +26,28 @@ class Fault:
     soap_message: Optional[str] = None
 
     @staticmethod
-    def from_json(spec: dict) -> "Fault":
-        if not isinstance(spec, dict):
+    def from_json(entry: dict) -> "Fault":
+        if not isinstance(entry, dict):
             raise FaultSpecError("a fault is a JSON object")
         known = {"count", "match", "status", "delay", "drop", "body", "content_type",
                  "soap_message"}
-        unknown = set(spec) - known
+        unknown = set(entry) - known
         if unknown:
             raise FaultSpecError(f"unknown fault fields: {sorted(unknown)}")
-        match = spec.get("match") or {}
+        match = entry.get("match") or {}
         if not isinstance(match, dict) or set(match) - {"path", "operation", "method"}:
             raise FaultSpecError("match holds only path, operation and method")
         fault = Fault(
-            count=_int(spec.get("count", 1), "count", 1, 1_000_000),
+            count=_int(entry.get("count", 1), "count", 1, 1_000_000),
             path=_opt_str(match.get("path"), "match.path"),
             operation=_opt_str(match.get("operation"), "match.operation"),
             method=_opt_str(match.get("method"), "match.method"),
-            status=None if spec.get("status") is None else _int(spec["status"], "status", 100, 599),
-            delay=_float(spec.get("delay", 0), "delay", 0.0, MAX_DELAY),
-            drop=bool(spec.get("drop", False)),
-            body=_opt_str(spec.get("body"), "body"),
-            content_type=_opt_str(spec.get("content_type"), "content_type") or "text/plain",
-            soap_message=_opt_str(spec.get("soap_message"), "soap_message"),
+            status=None if entry.get("status") is None else _int(entry["status"], "status", 100, 599),
+            delay=_float(entry.get("delay", 0), "delay", 0.0, MAX_DELAY),
+            drop=bool(entry.get("drop", False)),
+            body=_opt_str(entry.get("body"), "body"),
+            content_type=_opt_str(entry.get("content_type"), "content_type") or "text/plain",
+            soap_message=_opt_str(entry.get("soap_message"), "soap_message"),
         )
         if fault.method:
             fault.method = fault.method.upper()

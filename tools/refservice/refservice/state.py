@@ -83,8 +83,8 @@ class State:
                 self._seed_server(seed.get("server") or {})
                 accounts = [self._seed_account(a) for a in _list(seed, "accounts")]
                 printers = [self._seed_printer(p) for p in _list(seed, "printers")]
-                for spec, account in zip(_list(seed, "accounts"), accounts):
-                    self._seed_account_links(spec, account)
+                for entry, account in zip(_list(seed, "accounts"), accounts):
+                    self._seed_account_links(entry, account)
                 jobs = [self._seed_job(j) for j in _list(seed, "jobs")]
             except (SeedError, StoreFull, TypeError, ValueError, AttributeError) as exc:
                 # A bad seed changes nothing.
@@ -106,10 +106,10 @@ class State:
                  "next_job_id", "stored_bytes", "server", "reminders")
         return {name: getattr(self, name) for name in names}
 
-    def _seed_server(self, spec):
-        if not isinstance(spec, dict):
+    def _seed_server(self, entry):
+        if not isinstance(entry, dict):
             raise SeedError("server is an object")
-        for key, value in spec.items():
+        for key, value in entry.items():
             if key == "groups":
                 self.server["groups"] = [{"id": _int(g.get("id"), "group id"),
                                           "name": str(g.get("name", ""))} for g in value]
@@ -122,48 +122,48 @@ class State:
             else:
                 raise SeedError(f"unknown server field {key!r}")
 
-    def _seed_account(self, spec) -> Account:
-        if not isinstance(spec, dict) or not spec.get("login"):
+    def _seed_account(self, entry) -> Account:
+        if not isinstance(entry, dict) or not entry.get("login"):
             raise SeedError("every account needs a login")
-        account = self.account_by_login(spec["login"])
+        account = self.account_by_login(entry["login"])
         if account is None:
-            account_id = spec.get("id", self.next_account_id)
+            account_id = entry.get("id", self.next_account_id)
             account_id = _int(account_id, "account id")
             if account_id in self.accounts:
                 raise SeedError(f"account id {account_id} is taken")
             props = {p: "" for p in PERSON_PROPERTIES}
-            props["login"] = str(spec["login"])
-            props["mail"] = f"{spec['login']}@example.test"
+            props["login"] = str(entry["login"])
+            props["mail"] = f"{entry['login']}@example.test"
             account = Account(id=account_id, password="", props=props)
             self.accounts[account_id] = account
             self.next_account_id = max(self.next_account_id, account_id + 1)
         for prop in PERSON_PROPERTIES:
-            if prop in spec:
-                account.props[prop] = str(spec[prop])
-        for prop, value in (spec.get("props") or {}).items():
+            if prop in entry:
+                account.props[prop] = str(entry[prop])
+        for prop, value in (entry.get("props") or {}).items():
             if prop not in PERSON_PROPERTIES:
                 raise SeedError(f"unknown person property {prop!r}")
             account.props[prop] = str(value)
-        if "password" in spec:
-            account.password = str(spec["password"])
-        if "premium" in spec:
-            account.premium = bool(spec["premium"])
+        if "password" in entry:
+            account.password = str(entry["password"])
+        if "premium" in entry:
+            account.premium = bool(entry["premium"])
         for field in ("free_pages", "group"):
-            if field in spec:
-                setattr(account, field, None if spec[field] is None else _int(spec[field], field))
+            if field in entry:
+                setattr(account, field, None if entry[field] is None else _int(entry[field], field))
         for field in ("buy_url", "server_message", "direct_address"):
-            if field in spec:
-                setattr(account, field, None if spec[field] is None else str(spec[field]))
-        tokens = spec.get("tokens", [])
-        if spec.get("token"):
-            tokens = [spec["token"]] + list(tokens)
+            if field in entry:
+                setattr(account, field, None if entry[field] is None else str(entry[field]))
+        tokens = entry.get("tokens", [])
+        if entry.get("token"):
+            tokens = [entry["token"]] + list(tokens)
         for token in tokens:
             self._bind_token(str(token), account)
         return account
 
-    def _seed_account_links(self, spec, account: Account):
-        if "favorites" in spec:
-            wanted = [str(p) for p in spec["favorites"]]
+    def _seed_account_links(self, entry, account: Account):
+        if "favorites" in entry:
+            wanted = [str(p) for p in entry["favorites"]]
             for public_id in wanted:
                 self.require_printer(public_id)
             # Other sessions of the account learn of the new list through the change check.
@@ -174,11 +174,11 @@ class State:
                 if public_id not in account.favorites:
                     self.emit(account, "favorites", public_id)
             account.favorites = wanted
-        if "default_printer" in spec:
-            account.default_printer = str(spec["default_printer"] or "")
-        if "permissions" in spec:
+        if "default_printer" in entry:
+            account.default_printer = str(entry["default_printer"] or "")
+        if "permissions" in entry:
             account.rules = []
-            for rule in spec["permissions"]:
+            for rule in entry["permissions"]:
                 client = rule.get("client")
                 client_id = None if client in (None, "", 0) else self._account_ref(client).id
                 code = rule.get("permission", "Ask")
@@ -186,64 +186,64 @@ class State:
                     raise SeedError(f"unknown permission {code!r}")
                 account.rules.append(Rule(client_id, code))
 
-    def _seed_printer(self, spec) -> Printer:
-        if not isinstance(spec, dict) or not spec.get("public_id"):
+    def _seed_printer(self, entry) -> Printer:
+        if not isinstance(entry, dict) or not entry.get("public_id"):
             raise SeedError("every printer needs a public_id")
-        owner = self._account_ref(spec.get("owner"))
-        printer = self.printers.get(spec["public_id"])
+        owner = self._account_ref(entry.get("owner"))
+        printer = self.printers.get(entry["public_id"])
         if printer is None:
-            printer = Printer(public_id=str(spec["public_id"]), owner=owner.id)
+            printer = Printer(public_id=str(entry["public_id"]), owner=owner.id)
             self.printers[printer.public_id] = printer
         printer.owner = owner.id
         for key in ("title", "location", "default_paper"):
-            if key in spec:
-                setattr(printer, key, str(spec[key]))
+            if key in entry:
+                setattr(printer, key, str(entry[key]))
         for key in ("hidden", "shared", "online"):
-            if key in spec:
-                setattr(printer, key, bool(spec[key]))
-        if "details" in spec:
-            printer.has_details = bool(spec["details"])
-        if "landscape" in spec:
-            printer.landscape = _int(spec["landscape"], "landscape")
-        if "capabilities" in spec:
-            printer.capabilities = [(str(k), _attr_text(v)) for k, v in spec["capabilities"].items()]
-        if "papers" in spec:
-            printer.papers = [{str(k): _attr_text(v) for k, v in p.items()} for p in spec["papers"]]
-        if "bins" in spec:
-            printer.bins = [{str(k): _attr_text(v) for k, v in b.items()} for b in spec["bins"]]
+            if key in entry:
+                setattr(printer, key, bool(entry[key]))
+        if "details" in entry:
+            printer.has_details = bool(entry["details"])
+        if "landscape" in entry:
+            printer.landscape = _int(entry["landscape"], "landscape")
+        if "capabilities" in entry:
+            printer.capabilities = [(str(k), _attr_text(v)) for k, v in entry["capabilities"].items()]
+        if "papers" in entry:
+            printer.papers = [{str(k): _attr_text(v) for k, v in p.items()} for p in entry["papers"]]
+        if "bins" in entry:
+            printer.bins = [{str(k): _attr_text(v) for k, v in b.items()} for b in entry["bins"]]
         if not printer.default_paper and printer.papers:
             printer.default_paper = printer.papers[0].get("format", "")
         printer.changed = stamp()
         self.printer_changed(printer)
         return printer
 
-    def _seed_job(self, spec) -> Job:
-        if not isinstance(spec, dict):
+    def _seed_job(self, entry) -> Job:
+        if not isinstance(entry, dict):
             raise SeedError("a job is an object")
-        sender = self._account_ref(spec.get("sender"))
-        printer = self.require_printer(str(spec.get("printer", "")))
-        job_id = _int(spec.get("id", self.next_job_id), "job id")
+        sender = self._account_ref(entry.get("sender"))
+        printer = self.require_printer(str(entry.get("printer", "")))
+        job_id = _int(entry.get("id", self.next_job_id), "job id")
         if job_id in self.jobs:
             raise SeedError(f"job id {job_id} is taken")
-        status = spec.get("status", model.READY)
+        status = entry.get("status", model.READY)
         if status not in model.STATUS_CODES:
             raise SeedError(f"unknown job status {status!r}")
         fields = {"premium": "1" if sender.premium else "0", "paper-format": "A4",
                   "paper-orientation": "1", "copies": "1", "duplex": "0", "pack": "1",
                   "document": "Untitled document", "transport": "bmp"}
         for name in model.JOB_FIELDS:
-            if name in spec and name != "printer":
-                fields[name] = _attr_text(spec[name])
+            if name in entry and name != "printer":
+                fields[name] = _attr_text(entry[name])
         job = Job(id=job_id, sender=sender.id, printer=printer.public_id, fields=fields,
-                  status=status, started=str(spec.get("started") or stamp()))
-        for number, page in enumerate(spec.get("pages", []), start=1):
+                  status=status, started=str(entry.get("started") or stamp()))
+        for number, page in enumerate(entry.get("pages", []), start=1):
             data = _page_bytes(page)
             self.reserve(len(data))
             job.pages[number] = StoredPage(total=len(data), data=bytearray(data), ranges=1)
         job.page_count = job.final_pages = len(job.pages)
-        if spec.get("key") is not None:
-            job.key = str(spec["key"])
-            job.key_password = str(spec.get("key_password", ""))
+        if entry.get("key") is not None:
+            job.key = str(entry["key"])
+            job.key_password = str(entry.get("key_password", ""))
         self.jobs[job.id] = job
         self.next_job_id = max(self.next_job_id, job.id + 1)
         if status == model.READY:

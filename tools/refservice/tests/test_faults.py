@@ -56,10 +56,10 @@ class FaultInjectionTest(ServiceTest):
         self.assertTrue(self.svc.login_token("tok-alice").ok)
 
     def test_bad_fault_specs_are_refused(self):
-        for spec in ({"status": 42}, {"count": 1}, {"match": {"host": "x"}, "drop": True},
+        for entry in ({"status": 42}, {"count": 1}, {"match": {"host": "x"}, "drop": True},
                      {"delay": 1000}):
-            with self.subTest(spec=spec):
-                status, _ = self.svc.control("fault", spec)
+            with self.subTest(entry=entry):
+                status, _ = self.svc.control("fault", entry)
                 self.assertEqual(status, 400)
         self.assertEqual(self.svc.control("fault")[1]["pending"], [])
 
