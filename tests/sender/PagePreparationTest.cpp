@@ -102,16 +102,5 @@ TEST_F(PagePreparationTest, AnEmptySpoolDirectoryOrABadUploadAddressFails) {
     EXPECT_TRUE(server_.requests().empty());
 }
 
-TEST_F(PagePreparationTest, AnUnpackedJobIsSentAsItIs) {
-    const std::string page = writePage("1.bmp", 3000);
-    sender_.job().setPacked(false);
-    int pageCount = 0;
-    std::string error;
-    ASSERT_TRUE(sendPages(pageCount, error)) << error;
-    ASSERT_EQ(server_.requests().size(), 1u);
-    EXPECT_EQ(server_.requests()[0].body, page);
-    EXPECT_TRUE(logged("skip zipping (job.packed is false)"));
-}
-
 }  // namespace
 }  // namespace velmora::test

@@ -123,20 +123,5 @@ TEST_F(SenderProgramTest, TheInstalledProgramAlwaysExitsWithZeroAndPrintsNothing
     }
 }
 
-TEST_F(SenderProgramTest, AFailedDeliveryStillExitsWithZeroAndLeavesItsMessage) {
-    service_->addFault(R"({"match": {"path": "/tdUpload.aspx"}, "status": 403})");
-    writePage("0001.bmp", 1000);
-    const auto result =
-        ChildProcess::run({VELMORA_SENDER_TESTABLE_PATH, "--system-dir=" + systemDir().string(),
-                           "SpoolDir=" + spoolDir().string(), "User=alice",
-                           std::string("DestinationPrinterID=Velmora_") + kPrinterId},
-                          scratch_.path());
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.standardOutput, "");
-    EXPECT_EQ(message(), "Forbidden");
-    EXPECT_EQ(onlyJob().get<std::string>("status"), "cancelled");
-    EXPECT_TRUE(fs::exists(spoolDir() / "0001.bmp.enc"));
-}
-
 }  // namespace
 }  // namespace velmora::test

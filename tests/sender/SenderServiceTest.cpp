@@ -91,16 +91,6 @@ TEST_F(SenderServiceTest, ARefusedLogInEndsWithTheServiceMessage) {
     EXPECT_TRUE(RefServiceProcess::jobs(service_->state()).empty());
 }
 
-TEST_F(SenderServiceTest, ATokenTheServiceDoesNotKnowIsRefused) {
-    setup_.token = "tok-unknown";
-    writeSetup(setup_);
-    writePage("1.bmp", 100);
-    const std::string text = runSender();
-    EXPECT_FALSE(text.empty());
-    EXPECT_EQ(text.find("successfully"), std::string::npos) << text;
-    EXPECT_TRUE(logged("Login with token Error"));
-}
-
 TEST_F(SenderServiceTest, ARefusedAnnouncementKeepsThePagesUntouched) {
     service_->addFault(
         R"({"match": {"operation": "PrePostJob2"}, "soap_message": "Printer is offline"})");
