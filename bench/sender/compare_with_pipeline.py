@@ -54,8 +54,9 @@ def timed(argv, env=None):
     return wall, usage.ru_utime + usage.ru_stime
 
 
-def control(base, path, body=None):
-    data = None if body is None else json.dumps(body).encode()
+def control(base, path, post=False):
+    """GETs, or POSTs an empty body (a reset back to the start-up seed)."""
+    data = b"" if post else None
     with urllib.request.urlopen(urllib.request.Request(base + path, data=data), timeout=60) as r:
         return json.load(r)
 
@@ -64,6 +65,7 @@ def check_delivered(base, pages):
     jobs = control(base, "/_ref/state?requests=0")["jobs"]
     if len(jobs) != 1 or jobs[0]["status"] != "ready" or jobs[0]["final_pages"] != pages:
         sys.exit(f"delivery not complete: {json.dumps(jobs)[:500]}")
+    return sum(page["size"] for page in jobs[0]["pages"].values())
 
 
 def main():
@@ -113,19 +115,19 @@ def main():
 
         results = {"sender": [], "pipeline": []}
         for run in range(args.runs):
-            control(base, "/_ref/reset", {})
+            control(base, "/_ref/reset", post=True)
             spool = os.path.join(work, "spool", str(run + 1))
             shutil.copytree(pages, spool)
             results["sender"].append(timed(
                 [sender, f"--system-dir={system}", f"SpoolDir={spool}", "User=bench",
                  f"DestinationPrinterID=Velmora_{PRINTER}",
                  "com.apple.print.JobInfo.PMJobName=bench"]))
-            check_delivered(base, args.pages)
+            uploaded = check_delivered(base, args.pages)
             with open(os.path.join(system, "messages.bench.txt")) as f:
                 if "successfully" not in f.read():
                     sys.exit("the sender reported a failure")
 
-            control(base, "/_ref/reset", {})
+            control(base, "/_ref/reset", post=True)
             scratch = os.path.join(work, f"pipeline-{run}")
             os.makedirs(scratch)
             results["pipeline"].append(timed(
@@ -133,6 +135,8 @@ def main():
                  scratch, PREFIX]))
             check_delivered(base, args.pages)
             shutil.rmtree(scratch)
+
+        print(f"uploaded by the sender: {uploaded / 1e6:.2f} MB (packed and encrypted)")
 
         def median(name, index):
             return statistics.median(r[index] for r in results[name])
