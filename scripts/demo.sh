@@ -58,6 +58,7 @@ chmod 600 "$shared/setup.$user.xml"
 echo
 echo "== Print job: three pages of CUPS raster, converted to BMP pages"
 spool="$work/spool/1"
+mkdir -p "$work/spool"
 "$build/tools/rastergen/velmora-make-raster" "$work/job.raster" 3 150 8 compressed
 "$build/rasterconv/kestroVLConvert" "$work/job.raster" "$spool"
 ls -l "$spool"
