@@ -1,0 +1,116 @@
+#pragma once
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/sender/ChildProcess.h"
+#include "tests/support/ScratchDirectory.h"
+
+namespace velmora::test {
+
+// A CUPS scheduler of the test's own, listening on a unix socket in a scratch folder. libcups in
+// a child process finds it through CUPS_SERVER in that child's environment.
+class PrivateCupsd {
+  public:
+    PrivateCupsd() {
+        const auto& root = scratch_.path();
+        for (const char* dir : {"spool", "cache", "state", "log", "tmp", "ppd", "ssl"})
+            std::filesystem::create_directories(root / dir);
+        ::chmod(root.c_str(), 0755);
+        socket_ = (root / "cups.sock").string();
+        ScratchDirectory::writeFile(root / "cupsd.conf", "Listen " + socket_ + R"(
+LogLevel warn
+Browsing Off
+DefaultAuthType None
+WebInterface No
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+)");
+        const std::string r = root.string();
+        std::string files;
+        for (const std::string& line :
+             {std::string("FileDevice Yes"), "ServerRoot " + r, "RequestRoot " + r + "/spool",
+              "CacheDir " + r + "/cache", "StateDir " + r + "/state", "TempDir " + r + "/tmp",
+              std::string("ServerBin /usr/lib/cups"), std::string("DataDir /usr/share/cups"),
+              "AccessLog " + r + "/log/access_log", "ErrorLog " + r + "/log/error_log",
+              "PageLog " + r + "/log/page_log", std::string("User lp"), std::string("Group lp"),
+              std::string("SystemGroup root")}) {
+            files += line + "\n";
+        }
+        ScratchDirectory::writeFile(root / "cups-files.conf", files);
+        start();
+    }
+    ~PrivateCupsd() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    PrivateCupsd(const PrivateCupsd&) = delete;
+    PrivateCupsd& operator=(const PrivateCupsd&) = delete;
+
+    bool running() const { return failure_.empty(); }
+    // Why the scheduler could not be started.
+    const std::string& failure() const { return failure_; }
+    std::map<std::string, std::string> environment() const { return {{"CUPS_SERVER", socket_}}; }
+
+    // Runs a CUPS command ("lpadmin", "lp", ...) against this scheduler.
+    ChildProcess::Result command(std::vector<std::string> arguments) const {
+        return ChildProcess::run(std::move(arguments), scratch_.path(), environment(), 60);
+    }
+
+  private:
+    void start() {
+        const auto& root = scratch_.path();
+        std::vector<std::string> arguments = {kCupsd, "-f",
+                                              "-c",   (root / "cupsd.conf").string(),
+                                              "-s",   (root / "cups-files.conf").string()};
+        std::vector<char*> argv = ChildProcess::pointers(arguments);
+        if (::access(kCupsd, X_OK) != 0 ||
+            posix_spawn(&pid_, kCupsd, nullptr, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+            failure_ = std::string(kCupsd) + " cannot be started";
+            return;
+        }
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const auto status = command({"lpstat", "-r"});
+            if (status.standardOutput.find("scheduler is running") != std::string::npos)
+                return;
+            int exitStatus = 0;
+            if (::waitpid(pid_, &exitStatus, WNOHANG) == pid_) {
+                pid_ = -1;
+                failure_ = "cupsd stopped at start-up: " +
+                           ScratchDirectory::readFile(root / "log" / "error_log");
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        failure_ = "cupsd did not answer within 10 seconds: " +
+                   ScratchDirectory::readFile(root / "log" / "error_log");
+    }
+
+    static constexpr const char* kCupsd = "/usr/sbin/cupsd";
+    ScratchDirectory scratch_{"velmora-cupsd"};
+    std::string socket_;
+    pid_t pid_ = -1;
+    std::string failure_;
+};
+
+}  // namespace velmora::test

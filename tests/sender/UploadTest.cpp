@@ -1,0 +1,177 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/sender/SenderFixture.h"
+#include "tests/support/LoopbackHttpServer.h"
+
+namespace velmora::test {
+namespace {
+
+std::vector<std::string> headerNames(const LoopbackHttpServer::Request& request) {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : request.headers)
+        names.push_back(name);
+    return names;
+}
+
+class UploadTest : public SenderFixture {
+  protected:
+    UploadTest() : sender_(options(), systemDir()) {
+        sender_.config().setToken(kToken);
+        sender_.config().setService("https://service.example:8443/tdService.asmx");
+    }
+
+    bool upload(const std::string& name, bool direct, std::string& error, int pageNo = 2,
+                int pageCount = 5) {
+        return provider().uploadPage(spoolDir() / name, 1001, pageNo, pageCount,
+                                     server_.url(direct ? "/post" : "/tdUpload.aspx?job=1001"),
+                                     direct, error);
+    }
+    SenderInetProvider& provider() { return sender_.inetProvider(); }
+
+    LoopbackHttpServer server_{[](const auto&) { return LoopbackHttpServer::Reply{}; }};
+    Sender sender_;
+};
+
+TEST_F(UploadTest, APageGoesToTheServerInOneMegabyteRangesWithExactlyTheListedHeaders) {
+    const std::string bytes = writePage("1.bmp.enc", 300000);
+    std::string error;
+    ASSERT_TRUE(upload("1.bmp.enc", false, error)) << error;
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& request = requests[0];
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.target, "/tdUpload.aspx?job=1001");
+    EXPECT_EQ(headerNames(request),
+              (std::vector<std::string>{"content-length", "content-range", "content-type", "host",
+                                        "td-job", "td-page", "td-token", "user-agent"}));
+    EXPECT_EQ(request.header("content-range"), "bytes 0-299999/300000");
+    EXPECT_EQ(request.header("content-type"), "binary");
+    EXPECT_EQ(request.header("td-job"), "1001");
+    EXPECT_EQ(request.header("td-page"), "2/5");
+    EXPECT_EQ(request.header("td-token"), kToken);
+    EXPECT_EQ(request.header("user-agent"), "VL4MacOS 1.6.1");
+    EXPECT_EQ(request.body, bytes);
+    EXPECT_TRUE(logged("Upload page 2"));
+    EXPECT_TRUE(logged("bytes 0-299999/300000"));
+
+    // Larger pages are cut at 1048576 bytes.
+    writePage("big.enc", 1048576 * 2 + 5);
+    ASSERT_TRUE(upload("big.enc", false, error)) << error;
+    const auto more = server_.requests();
+    ASSERT_EQ(more.size(), 4u);
+    EXPECT_EQ(more[1].header("content-range"), "bytes 0-1048575/2097157");
+    EXPECT_EQ(more[2].header("content-range"), "bytes 1048576-2097151/2097157");
+    EXPECT_EQ(more[3].header("content-range"), "bytes 2097152-2097156/2097157");
+}
+
+TEST_F(UploadTest, DirectUploadsUseSmallerRangesAndNeverCarryTheToken) {
+    const std::string bytes = writePage("1.bmp.enc", 300000);
+    std::string error;
+    ASSERT_TRUE(upload("1.bmp.enc", true, error)) << error;
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    const char* ranges[] = {"bytes 0-131070/300000", "bytes 131071-262141/300000",
+                            "bytes 262142-299999/300000"};
+    std::string received;
+    for (size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].target, "/post");
+        EXPECT_EQ(requests[i].header("content-range"), ranges[i]);
+        EXPECT_EQ(requests[i].headers.count("td-token"), 0u);
+        EXPECT_EQ(requests[i].header("td-page"), "2/5");
+        received += requests[i].body;
+    }
+    EXPECT_EQ(received, bytes);
+
+    writePage("exact.enc", 131071);
+    ASSERT_TRUE(upload("exact.enc", true, error)) << error;
+    ASSERT_EQ(server_.requests().size(), 4u);
+    EXPECT_EQ(server_.requests()[3].header("content-range"), "bytes 0-131070/131071");
+}
+
+TEST_F(UploadTest, AnEmptyPageSendsNothingAndAMissingOneCannotBeOpened) {
+    writePage("empty.enc", 0);
+    std::string error;
+    EXPECT_TRUE(upload("empty.enc", false, error)) << error;
+    EXPECT_FALSE(upload("absent.enc", false, error));
+    EXPECT_EQ(error, "Cannot open file");
+    EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(UploadTest, AnyStatusButOkOrAConnectionFailureStopsThePage) {
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.status = 500;
+        return reply;
+    });
+    writePage("1.bmp.enc", 300000);
+    std::string error;
+    EXPECT_FALSE(upload("1.bmp.enc", true, error));
+    EXPECT_EQ(error, "Internal Server Error");
+    EXPECT_EQ(server_.requests().size(), 1u);  // no range after the refused one
+
+    error.clear();
+    EXPECT_FALSE(provider().uploadPage(spoolDir() / "1.bmp.enc", 1001, 1, 1,
+                                       "http://127.0.0.1:1/tdUpload.aspx", false, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(UploadTest, SizesAndOffsetsBeyondThirtyTwoBitsFailWithoutSendingAnything) {
+    // A sparse file: large on paper, no disk space used.
+    const auto path = spoolDir() / "huge.enc";
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, int64_t{1} << 31), 0);
+        ::close(fd);
+    }
+    std::string error;
+    EXPECT_FALSE(upload("huge.enc", false, error));
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+    EXPECT_NE(error.find("2147483648"), std::string::npos) << error;
+
+    EXPECT_FALSE(provider().uploadRange("x", int64_t{1} << 32, int64_t{1} << 33, 1001, 1, 1,
+                                        server_.url("/post"), true, error));
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+    EXPECT_FALSE(
+        provider().uploadRange("xyz", 10, 11, 1001, 1, 1, server_.url("/post"), true, error));
+    EXPECT_EQ(error, "The range 10-12 lies outside the page of 11 bytes");
+    EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(UploadTest, TheProbeNamesTheJobAndTheServiceHostAndFailsOnAnyOtherAnswer) {
+    std::string error;
+    ASSERT_TRUE(provider().probeDirect(server_.url("/hello"), 1001, error)) << error;
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.status = 501;
+        return reply;
+    });
+    EXPECT_FALSE(provider().probeDirect(server_.url("/hello"), 1001, error));
+    EXPECT_EQ(error, "Not Implemented");
+
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].target, "/hello");
+    EXPECT_EQ(
+        headerNames(requests[0]),
+        (std::vector<std::string>{"content-length", "host", "td-job", "td-server", "user-agent"}));
+    EXPECT_EQ(requests[0].header("td-job"), "1001");
+    EXPECT_EQ(requests[0].header("td-server"), "service.example");
+    EXPECT_EQ(requests[0].header("content-length"), "0");
+
+    // A console that does not answer within two seconds is given up.
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.delayMilliseconds = 2600;
+        return reply;
+    });
+    EXPECT_FALSE(provider().probeDirect(server_.url("/hello"), 1001, error));
+    EXPECT_NE(error.find("timed out"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace velmora::test
