@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/sender/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/sender/PrivateCupsd.h"
 #include "tests/sender/ServiceFixture.h"
 

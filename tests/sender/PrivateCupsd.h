@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/sender/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirectory.h"
 
 namespace velmora::test {

@@ -2,7 +2,7 @@
 
 #include "core/crypto/JobFileCipher.h"
 #include "core/xml/XmlHelpers.h"
-#include "tests/sender/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/sender/ServiceFixture.h"
 #include "tools/rastergen/RasterStreamWriter.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/Deployment.h"
-#include "tests/sender/RefServiceProcess.h"
+#include "tests/support/RefServiceProcess.h"
 #include "tests/sender/SenderFixture.h"
 
 namespace velmora::test {

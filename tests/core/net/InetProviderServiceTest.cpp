@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "core/account/Person.h"
 #include "core/config/Config.h"
 #include "core/net/InetProvider.h"
 #include "core/net/SoapData.h"
 #include "core/xml/XmlHelpers.h"
-#include "tests/support/ReferenceService.h"
+#include "tests/support/RefServiceProcess.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace velmora {
 namespace {
@@ -15,15 +18,18 @@ namespace {
 class InetProviderServiceTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        service_ = new test::ReferenceService(R"({
+        scratch_ = std::make_unique<test::ScratchDirectory>("velmora-inet");
+        test::ScratchDirectory::writeFile(*scratch_ / "seed.json", R"({
             "accounts": [
                 {"login": "alice", "password": "alice-pw", "token": "tok-alice", "id": 7,
                  "mail": "alice@example.test", "nick": "Al"}
             ]})");
+        service_ = std::make_unique<test::RefServiceProcess>(
+            *scratch_ / "seed.json", std::vector<std::string>{}, *scratch_ / "service.log");
     }
     static void TearDownTestSuite() {
-        delete service_;
-        service_ = nullptr;
+        service_.reset();
+        scratch_.reset();
     }
 
     InetProviderServiceTest() : config_("/nonexistent"), provider_(config_, user_) {
@@ -39,18 +45,14 @@ class InetProviderServiceTest : public ::testing::Test {
         return provider_.soapRequest("Login", data.text(), config_.service(), response, 3, error);
     }
 
-    void expectNothingMalformed() {
-        const std::string state = service_->get("/_ref/state?requests=0");
-        EXPECT_NE(state.find("\"malformed_count\": 0"), std::string::npos) << state;
-    }
+    void expectNothingMalformed() { EXPECT_EQ(service_->state().get<int>("malformed_count"), 0); }
 
-    static test::ReferenceService* service_;
+    static inline std::unique_ptr<test::ScratchDirectory> scratch_;
+    static inline std::unique_ptr<test::RefServiceProcess> service_;
     Config config_;
     Person user_;
     InetProvider provider_;
 };
-
-test::ReferenceService* InetProviderServiceTest::service_ = nullptr;
 
 TEST_F(InetProviderServiceTest, PasswordLoginStoresTheSessionAndTheUser) {
     std::string error;
@@ -88,8 +90,7 @@ TEST_F(InetProviderServiceTest, DownloadsCarryTheSessionToken) {
     config_.setToken("tok-alice");
     std::string error;
     auto headers = provider_.dictionaryWithTDTokenHeader();
-    auto marker =
-        provider_.downloadData(service_->baseUrl() + "/fastCheck3.aspx?d=", &headers, error);
+    auto marker = provider_.downloadData(service_->base() + "/fastCheck3.aspx?d=", &headers, error);
     ASSERT_TRUE(marker) << error;
     // Nothing changed for this account: the service answers with its bare change marker.
     EXPECT_EQ(marker->size(), 12u) << *marker;
@@ -98,12 +99,12 @@ TEST_F(InetProviderServiceTest, DownloadsCarryTheSessionToken) {
     config_.setToken("no-such-session");
     headers = provider_.dictionaryWithTDTokenHeader();
     auto relogin =
-        provider_.downloadData(service_->baseUrl() + "/fastCheck3.aspx?d=", &headers, error);
+        provider_.downloadData(service_->base() + "/fastCheck3.aspx?d=", &headers, error);
     ASSERT_TRUE(relogin) << error;
     EXPECT_NE(relogin->find("relogin"), std::string::npos) << *relogin;
 
-    EXPECT_FALSE(provider_.downloadData(service_->baseUrl() + "/getPage.aspx?job=1&page=1",
-                                        &headers, error));
+    EXPECT_FALSE(
+        provider_.downloadData(service_->base() + "/getPage.aspx?job=1&page=1", &headers, error));
     EXPECT_FALSE(error.empty());
 }
 

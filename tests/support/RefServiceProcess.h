@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/net/HttpClient.h"
-#include "tests/sender/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 namespace velmora::test {
 
