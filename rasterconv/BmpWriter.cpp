@@ -1,14 +1,13 @@
 #include "BmpWriter.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <utility>
-#include <vector>
 
 namespace velmora {
 
@@ -100,46 +99,21 @@ bool BmpWriter::write(const PageImage& page, const std::string& path,
     return true;
 }
 
-// The page image already holds each row padded and in blue-green-red order, so rows go out
-// straight from it, bottom-up, many rows to a system call.
+// The page image already holds the rows padded, in blue-green-red order and bottom-up, so the
+// pixel data goes out as one sequential block.
 bool BmpWriter::writeRows(int fd, const PageImage& page) const {
-    const size_t rowSize = page.rowSize();
-    const uint32_t height = page.height();
-    std::vector<iovec> batch;
-    batch.reserve(IOV_MAX);
-    uint32_t firstRow = 0;  // output row k holds raster line height - 1 - k
-    while (firstRow < height) {
-        const uint32_t rows = std::min<uint32_t>(height - firstRow, IOV_MAX);
-        batch.clear();
-        for (uint32_t k = firstRow; k < firstRow + rows; ++k) {
-            batch.push_back({const_cast<uint8_t*>(page.row(height - 1 - k)), rowSize});
+    const uint8_t* data = page.fileData();
+    const size_t total = page.dataSize();
+    size_t done = 0;
+    while (done < total) {
+        const ssize_t written = ::write(fd, data + done, std::min(total - done, kWriteChunk));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            logger_.error("write_bmp: failed to write row {}", done / page.rowSize());
+            return false;
         }
-        size_t done = 0;  // bytes of this batch written so far
-        const size_t total = rowSize * rows;
-        iovec* pending = batch.data();
-        int pendingCount = static_cast<int>(batch.size());
-        while (done < total) {
-            ssize_t written = ::writev(fd, pending, pendingCount);
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0) {
-                logger_.error("write_bmp: failed to write row {}", firstRow + done / rowSize);
-                return false;
-            }
-            done += static_cast<size_t>(written);
-            // Step past what went out, trimming a partly written row.
-            auto remaining = static_cast<size_t>(written);
-            while (remaining > 0 && remaining >= pending->iov_len) {
-                remaining -= pending->iov_len;
-                ++pending;
-                --pendingCount;
-            }
-            if (remaining > 0) {
-                pending->iov_base = static_cast<uint8_t*>(pending->iov_base) + remaining;
-                pending->iov_len -= remaining;
-            }
-        }
-        firstRow += rows;
+        done += static_cast<size_t>(written);
     }
     return true;
 }

@@ -20,6 +20,8 @@ class BmpWriter {
                const std::array<unsigned, 2>& resolutionDpi) const;
 
     static constexpr size_t kHeaderSize = 54;
+    // Largest single write; the kernel takes less than 2 GiB per call anyway.
+    static constexpr size_t kWriteChunk = size_t{64} << 20;
     // Pixels per metre for a resolution in dots per inch, truncated toward zero.
     static int32_t pixelsPerMetre(unsigned dpi);
     static std::array<uint8_t, kHeaderSize> header(const PageImage& page,

@@ -1,5 +1,7 @@
 #include "PageImage.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
 #include <new>
 #include <utility>
@@ -13,7 +15,9 @@ namespace velmora {
 
 namespace {
 
-// Reverses the three bytes of every pixel; `in` and `out` may be the same buffer.
+constexpr size_t kHugePageSize = size_t{2} << 20;
+
+// Reverses the three bytes of every pixel.
 void rgbToBgrPortable(const uint8_t* in, uint8_t* out, size_t pixels) {
     for (size_t x = 0; x < pixels; ++x, in += 3, out += 3) {
         const uint8_t red = in[0];
@@ -24,15 +28,45 @@ void rgbToBgrPortable(const uint8_t* in, uint8_t* out, size_t pixels) {
 }
 
 #ifdef VELMORA_HAVE_SSSE3_PATH
-// Five pixels per shuffle. The sixteenth byte maps to itself, so a store never changes a byte
-// that a later step has yet to read, and converting in place works.
+// Shuffle masks for 16 pixels (48 bytes) at a time: output vector o takes its bytes from input
+// vector s through kSwapMasks.bytes[o][s]; 0x80 selects nothing.
+struct SwapMasks {
+    alignas(16) uint8_t bytes[3][3][16];
+    constexpr SwapMasks() : bytes() {
+        for (int o = 0; o < 3; ++o) {
+            for (int k = 0; k < 16; ++k) {
+                const int out = o * 16 + k;
+                const int source = (out / 3) * 3 + (2 - out % 3);
+                for (int s = 0; s < 3; ++s) {
+                    bytes[o][s][k] = source / 16 == s ? static_cast<uint8_t>(source % 16) : 0x80;
+                }
+            }
+        }
+    }
+};
+constexpr SwapMasks kSwapMasks;
+
 __attribute__((target("ssse3"))) void rgbToBgrSsse3(const uint8_t* in, uint8_t* out,
                                                     size_t pixels) {
-    const __m128i reverse = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    auto mask = [](int o, int s) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(kSwapMasks.bytes[o][s]));
+    };
+    const __m128i m00 = mask(0, 0), m01 = mask(0, 1);
+    const __m128i m10 = mask(1, 0), m11 = mask(1, 1), m12 = mask(1, 2);
+    const __m128i m21 = mask(2, 1), m22 = mask(2, 2);
     size_t x = 0;
-    for (; x + 6 <= pixels; x += 5) {  // 16 bytes must be readable: one pixel to spare
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x * 3));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x * 3), _mm_shuffle_epi8(block, reverse));
+    for (; x + 16 <= pixels; x += 16) {
+        const auto* source = reinterpret_cast<const __m128i*>(in + x * 3);
+        const __m128i a = _mm_loadu_si128(source);
+        const __m128i b = _mm_loadu_si128(source + 1);
+        const __m128i c = _mm_loadu_si128(source + 2);
+        auto* target = reinterpret_cast<__m128i*>(out + x * 3);
+        _mm_storeu_si128(target, _mm_or_si128(_mm_shuffle_epi8(a, m00), _mm_shuffle_epi8(b, m01)));
+        _mm_storeu_si128(target + 1, _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m10),
+                                                               _mm_shuffle_epi8(b, m11)),
+                                                  _mm_shuffle_epi8(c, m12)));
+        _mm_storeu_si128(target + 2,
+                         _mm_or_si128(_mm_shuffle_epi8(b, m21), _mm_shuffle_epi8(c, m22)));
     }
     rgbToBgrPortable(in + x * 3, out + x * 3, pixels - x);
 }
@@ -58,12 +92,14 @@ bool PageImage::reset(uint32_t width, uint32_t height) {
     // Keep the buffer when it fits and is not wastefully large for this page.
     if (needed > capacity_ || needed < capacity_ / 2) {
         release();
-        try {
-            storage_ = std::make_unique_for_overwrite<uint8_t[]>(needed);
-        } catch (const std::bad_alloc&) {
+        // Huge pages: the kernel walks the whole image once more when it copies it out, and
+        // with 4 KiB pages that walk is dominated by address translation.
+        const size_t rounded = (needed + kHugePageSize - 1) / kHugePageSize * kHugePageSize;
+        storage_.reset(static_cast<uint8_t*>(std::aligned_alloc(kHugePageSize, rounded)));
+        if (!storage_)
             return false;
-        }
-        capacity_ = needed;
+        ::madvise(storage_.get(), rounded, MADV_HUGEPAGE);
+        capacity_ = rounded;
     }
     width_ = width;
     height_ = height;
@@ -97,13 +133,6 @@ void PageImage::storeLine(uint32_t line, const uint8_t* samples, unsigned bitsPe
     } else {
         rgbToBgr(samples, out, width_);
     }
-    padRow(row(line));
-}
-
-void PageImage::finishLineInPlace(uint32_t line) {
-    uint8_t* pixel = row(line);
-    for (uint32_t x = 0; x < width_; ++x, pixel += 3)
-        std::swap(pixel[0], pixel[2]);
     padRow(row(line));
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace velmora {
@@ -20,13 +21,17 @@ class PageImage {
     size_t rowSize() const { return rowSize_; }
     size_t dataSize() const { return rowSize_ * height_; }
 
-    uint8_t* row(uint32_t line) { return storage_.get() + rowSize_ * line; }
-    const uint8_t* row(uint32_t line) const { return storage_.get() + rowSize_ * line; }
+    // Raster line `line` (0 is the top of the page). Lines are stored bottom-up, as the file
+    // holds them, so the whole image goes out in one sequential write.
+    uint8_t* row(uint32_t line) { return storage_.get() + rowSize_ * (height_ - 1 - line); }
+    const uint8_t* row(uint32_t line) const {
+        return storage_.get() + rowSize_ * (height_ - 1 - line);
+    }
+    // The pixel rows exactly as they follow the BMP headers.
+    const uint8_t* fileData() const { return storage_.get(); }
 
     // Stores raster line `line` from chunked RGB samples of 8 or 16 bits (host byte order).
     void storeLine(uint32_t line, const uint8_t* samples, unsigned bitsPerColor);
-    // For 8-bit lines read straight into row(line): turns RGB into BGR in place and pads.
-    void finishLineInPlace(uint32_t line);
 
     // A BMP row: width x 3 rounded up to a multiple of four.
     static size_t rowSizeFor(uint32_t width) {
@@ -39,7 +44,10 @@ class PageImage {
   private:
     void padRow(uint8_t* row) const;
 
-    std::unique_ptr<uint8_t[]> storage_;
+    struct FreeDeleter {
+        void operator()(uint8_t* bytes) const { std::free(bytes); }
+    };
+    std::unique_ptr<uint8_t[], FreeDeleter> storage_;
     size_t capacity_ = 0;
     uint32_t width_ = 0;
     uint32_t height_ = 0;

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "BmpWriter.h"
+#include "BufferedFileReader.h"
 #include "ColorSpaceName.h"
 
 namespace velmora {
@@ -103,7 +104,8 @@ bool RasterToBmpConverter::prepareOutputDirectory(const std::string& directory) 
 int RasterToBmpConverter::convertStream(int fd, const std::string& inputPath,
                                         const std::string& outputDirectory) {
     logger_.debug("Initializing CUPS raster reader");
-    RasterHandle raster(cupsRasterOpen(fd, CUPS_RASTER_READ));
+    BufferedFileReader reader(fd);
+    RasterHandle raster(cupsRasterOpenIO(BufferedFileReader::read, &reader, CUPS_RASTER_READ));
     if (!raster) {
         logger_.error("Failed to open CUPS raster stream from {}", inputPath);
         return 1;
@@ -223,11 +225,10 @@ bool RasterToBmpConverter::readPage(cups_raster_t* raster, const cups_page_heade
     const unsigned bytesPerLine = header.cupsBytesPerLine;
     const size_t rgbLine = size_t{width} * 3;
     const size_t totalRgb = rgbLine * height;
-    // Plain 8-bit lines with nothing after the pixels are read straight into the page image.
-    const bool readInPlace = header.cupsBitsPerColor == 8 && bytesPerLine == rgbLine;
-
+    // Lines arrive in a small buffer that stays in cache and are converted into the page image
+    // in one pass, so the large image is written once and read once.
     bool allocated = page_.reset(width, height);
-    if (allocated && !readInPlace) {
+    if (allocated) {
         try {
             lineBuffer.resize(bytesPerLine);
         } catch (const std::bad_alloc&) {
@@ -243,19 +244,14 @@ bool RasterToBmpConverter::readPage(cups_raster_t* raster, const cups_page_heade
                   bytesPerLine, rgbLine, totalRgb);
 
     for (uint32_t line = 0; line < height; ++line) {
-        uint8_t* target = readInPlace ? page_.row(line) : lineBuffer.data();
-        const unsigned got = cupsRasterReadPixels(raster, target, bytesPerLine);
+        const unsigned got = cupsRasterReadPixels(raster, lineBuffer.data(), bytesPerLine);
         if (got != bytesPerLine) {
             logger_.error(
                 "process_page: failed to read scanline {} of page {} (got {} of {} bytes)", line,
                 pageNumber, got, bytesPerLine);
             return false;
         }
-        if (readInPlace) {
-            page_.finishLineInPlace(line);
-        } else {
-            page_.storeLine(line, lineBuffer.data(), header.cupsBitsPerColor);
-        }
+        page_.storeLine(line, lineBuffer.data(), header.cupsBitsPerColor);
         if (line > 0 && line % kProgressInterval == 0) {
             logger_.debug("process_page: page {} - processed {}/{} scanlines", pageNumber, line,
                           height);
