@@ -9,6 +9,9 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/FileIo.h"
+#include "platform/UniqueFd.h"
+
 namespace velmora {
 
 namespace {
@@ -16,27 +19,6 @@ namespace {
 void putLittleEndian(uint8_t* at, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
         at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-bool writeAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
 }
 
 }  // namespace
@@ -71,8 +53,8 @@ bool BmpWriter::write(const PageImage& page, const std::string& path,
     logger_.debug("write_bmp: BMP row size={}, total data size={}", page.rowSize(),
                   page.dataSize());
 
-    FdCloser file{::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
-    if (file.fd < 0) {
+    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file) {
         logger_.error("write_bmp: failed to create file {}: {}", path, std::strerror(errno));
         return false;
     }
@@ -81,18 +63,17 @@ bool BmpWriter::write(const PageImage& page, const std::string& path,
     logger_.debug("write_bmp: resolution {} x {} DPI -> {} x {} ppm", resolutionDpi[0],
                   resolutionDpi[1], pixelsPerMetre(resolutionDpi[0]),
                   pixelsPerMetre(resolutionDpi[1]));
-    if (!writeAll(file.fd, headerBytes.data(), headerBytes.size())) {
+    if (!writeFully(file.get(), headerBytes.data(), headerBytes.size())) {
         logger_.error("write_bmp: failed to write headers");
         return false;
     }
 
     logger_.debug("write_bmp: headers written, writing pixel data...");
-    if (!writeRows(file.fd, page))
+    if (!writeRows(file.get(), page))
         return false;
     logger_.debug("write_bmp: all pixel data written successfully");
     // A delayed write error (full disk, network file system) only shows up here.
-    const int fd = std::exchange(file.fd, -1);
-    if (::close(fd) != 0) {
+    if (!file.close()) {
         logger_.error("write_bmp: failed to close file {}: {}", path, std::strerror(errno));
         return false;
     }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/crypto/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace velmora {
 

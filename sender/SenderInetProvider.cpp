@@ -9,12 +9,13 @@
 #include <fmt/format.h>
 
 #include "core/Deployment.h"
-#include "core/crypto/UniqueFd.h"
 #include "core/model/JobData.h"
 #include "core/model/RemotePrinterArray.h"
 #include "core/net/HttpClient.h"
 #include "core/net/SoapData.h"
 #include "core/xml/XmlHelpers.h"
+#include "platform/FileIo.h"
+#include "platform/UniqueFd.h"
 #include "sender/SenderConfig.h"
 #include "sender/ServiceUrl.h"
 
@@ -32,22 +33,6 @@ const Logger& senderLog() {
 
 std::string httpError(const HttpClient::Response& response) {
     return response.transportOk ? HttpClient::statusPhrase(response.status) : response.error;
-}
-
-// Reads up to `size` bytes, fewer only at the end of the file; -1 on a read error.
-ssize_t readChunk(int fd, char* buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, buffer + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
 }
 
 std::string tooLarge(int64_t bytes) {
@@ -123,7 +108,7 @@ bool SenderInetProvider::uploadPage(const std::filesystem::path& path, int jobId
     int64_t offset = 0;
     while (true) {
         std::string chunk(chunkSize, '\0');
-        const ssize_t got = readChunk(file.get(), chunk.data(), chunkSize);
+        const ssize_t got = readFully(file.get(), chunk.data(), chunkSize);
         if (got < 0) {
             error = fmt::format("Cannot read {}: {}", path.string(), std::strerror(errno));
             return false;

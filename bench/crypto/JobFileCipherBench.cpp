@@ -21,7 +21,7 @@
 
 #include "core/crypto/JobFileCipher.h"
 #include "core/crypto/Rijndael.h"
-#include "core/crypto/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 

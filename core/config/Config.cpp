@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "core/Deployment.h"
-#include "core/config/FileHandle.h"
 #include "core/config/TextFile.h"
 #include "core/xml/XmlHelpers.h"
 #include "platform/Logger.h"
+#include "platform/UniqueFd.h"
 
 namespace velmora {
 
@@ -82,9 +82,9 @@ bool pathExists(const fs::path& path) {
 // descriptor opened without following links, so that a link swapped in after the move cannot
 // redirect the change of mode to some other file.
 void makePrivate(const fs::path& path) {
-    FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat info {};
-    if (fd.valid() && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode))
+    if (fd && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode))
         ::fchmod(fd.get(), 0600);
 }
 

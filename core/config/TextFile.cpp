@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/config/FileHandle.h"
+#include "platform/FileIo.h"
+#include "platform/UniqueFd.h"
 
 namespace velmora {
 
@@ -56,7 +57,7 @@ bool isValidUtf8(std::string_view text) {
 bool readTextFile(const std::filesystem::path& path, size_t maxSize, std::string& text,
                   std::string& error) {
     // Non-blocking so that a pipe in the file's place cannot stall the open.
-    FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (fd.get() < 0) {
         error = systemError("Cannot read", path);
         return false;
@@ -75,20 +76,12 @@ bool readTextFile(const std::filesystem::path& path, size_t maxSize, std::string
         return false;
     }
     std::string bytes(static_cast<size_t>(info.st_size), '\0');
-    size_t filled = 0;
-    while (filled < bytes.size()) {
-        ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            error = systemError("Cannot read", path);
-            return false;
-        }
-        if (got == 0)
-            break;
-        filled += static_cast<size_t>(got);
+    const ssize_t filled = readFully(fd.get(), bytes.data(), bytes.size());
+    if (filled < 0) {
+        error = systemError("Cannot read", path);
+        return false;
     }
-    bytes.resize(filled);
+    bytes.resize(static_cast<size_t>(filled));
     if (!isValidUtf8(bytes)) {
         error = path.string() + " is not UTF-8 text";
         return false;

@@ -11,7 +11,8 @@
 
 #include <fmt/format.h>
 
-#include "core/crypto/UniqueFd.h"
+#include "platform/FileIo.h"
+#include "platform/UniqueFd.h"
 
 namespace velmora {
 namespace {
@@ -57,35 +58,6 @@ UniqueFd createOutput(const std::filesystem::path& path, const struct stat& inpu
     if (!fd)
         error = describeErrno("Cannot create", path);
     return fd;
-}
-
-// Reads until `size` bytes or the end of the file; -1 on a read error.
-ssize_t readFully(int fd, uint8_t* buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, buffer + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-bool writeFully(int fd, const uint8_t* buffer, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, buffer, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        buffer += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Reads exactly `size` bytes; a shorter file means it changed since its length was taken.

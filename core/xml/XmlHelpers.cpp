@@ -12,6 +12,9 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/FileIo.h"
+#include "platform/UniqueFd.h"
+
 namespace velmora {
 
 namespace {
@@ -64,38 +67,6 @@ std::string stringValue(pugi::xml_node node) {
             text += below.value();
     }
     return text;
-}
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { close(); }
-    int get() const { return fd_; }
-    bool close() {
-        if (fd_ < 0)
-            return true;
-        int result = ::close(fd_);
-        fd_ = -1;
-        return result == 0;
-    }
-
-  private:
-    int fd_;
-};
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
 }
 
 }  // namespace
@@ -233,7 +204,7 @@ bool writeXmlFileAtomically(const pugi::xml_document& document, const std::files
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string& error, unsigned mode) {
     std::string temporary = path.string() + ".XXXXXX";
-    FileDescriptor fd(::mkstemp(temporary.data()));
+    UniqueFd fd(::mkstemp(temporary.data()));
     if (fd.get() < 0) {
         error = "Cannot create " + temporary + ": " + std::strerror(errno);
         return false;
@@ -246,7 +217,7 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     };
     if (::fchmod(fd.get(), static_cast<mode_t>(mode)) != 0)
         return fail("Cannot set mode of");
-    if (!writeAll(fd.get(), bytes))
+    if (!writeFully(fd.get(), bytes.data(), bytes.size()))
         return fail("Cannot write");
     if (::fsync(fd.get()) != 0)
         return fail("Cannot sync");
