@@ -18,7 +18,7 @@ constexpr int kElementLandscape = 2;
 void JobData::parse(pugi::xml_node element) {
     serverId_ = intFromText(getAttribute(element, "id"));
     if (pugi::xml_node person = element.child("printing-person"))
-        setSender(person);
+        sender_->parse(person);
     premium_ = boolFromText(childText(element, "premium"));
     printerId_ = childText(element, "printer");
     format_ = childText(element, "paper-format");
@@ -76,10 +76,7 @@ pugi::xml_node JobData::getXml(pugi::xml_node parent) const {
 pugi::xml_node JobData::getConfigXml(pugi::xml_node parent) const {
     pugi::xml_node job = getXml(parent);
     setAttribute(job, "id", serverId_);
-    if (pugi::xml_node person = sender()) {
-        pugi::xml_node copy = job.append_copy(person);
-        copy.set_name("printing-person");
-    }
+    sender_->getXml(job, "printing-person", true);
     for (const Page& page : pages_) {
         pugi::xml_node element = appendElement(job, "page");
         setAttribute(element, "page-number", page.number());

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "core/model/ElementCopy.h"
+#include "core/account/Person.h"
 #include "core/model/Page.h"
 
 #include <pugixml.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,10 +64,11 @@ class JobData {
     // One page-format bit (kTransportBmp, ...).
     int transport() const { return transport_; }
     void setTransport(int transport) { transport_ = transport; }
-    // The sender's person element ("printing-person") as last received or set; an empty node
-    // until then.
-    pugi::xml_node sender() const { return copiedElement(sender_); }
-    void setSender(pugi::xml_node element) { sender_ = copyElement(element); }
+    // The user who printed the job. Copies of a job share one sender object.
+    const Person& sender() const { return *sender_; }
+    Person& sender() { return *sender_; }
+    const std::shared_ptr<Person>& senderObject() const { return sender_; }
+    void setSender(std::shared_ptr<Person> sender) { sender_ = std::move(sender); }
     const std::string& title() const { return title_; }
     void setTitle(std::string title) { title_ = std::move(title); }
     const std::string& printerId() const { return printerId_; }
@@ -96,7 +98,7 @@ class JobData {
     bool packed_ = false;
     int encryption_ = 0;
     int transport_ = 0;
-    ElementCopy sender_;
+    std::shared_ptr<Person> sender_ = std::make_shared<Person>();
     std::string title_;
     std::string printerId_;
     std::string started_;

@@ -6,7 +6,7 @@ namespace velmora {
 
 void RemotePrinter::parseServerXml(pugi::xml_node element) {
     if (pugi::xml_node ownerElement = element.child("owner"))
-        setOwner(ownerElement);
+        owner_.parse(ownerElement);
     online_ = boolFromText(getAttribute(element, "online"));
     setPublicId(childText(element, "public-id"));
     setUpdateDate(getAttribute(element, "changed"));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/model/ElementCopy.h"
+#include "core/account/Person.h"
 #include "core/model/Printer.h"
 
 #include <pugixml.hpp>
@@ -20,12 +20,12 @@ class RemotePrinter : public Printer {
     bool online() const { return online_; }
     void setOnline(bool online) { online_ = online; }
 
-    // The owner's person element ("owner") as last received; an empty node until one arrives.
-    pugi::xml_node owner() const { return copiedElement(owner_); }
-    void setOwner(pugi::xml_node element) { owner_ = copyElement(element); }
+    // The user who shares the printer; empty until the service names one.
+    const Person& owner() const { return owner_; }
+    Person& owner() { return owner_; }
 
   private:
-    ElementCopy owner_;
+    Person owner_;
     bool online_ = false;
 };
 

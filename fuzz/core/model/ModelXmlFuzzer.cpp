@@ -110,7 +110,10 @@ void checkJobRoundTrip(const JobData& job) {
     check(restored.pages().size() == job.pages().size(), "page count");
     for (size_t i = 0; i < job.pages().size(); ++i)
         check(restored.pages()[i].number() == job.pages()[i].number(), "page number");
-    check(getAttribute(restored.sender(), "id") == getAttribute(job.sender(), "id"), "sender id");
+    check(restored.sender().serverId() == job.sender().serverId() &&
+              restored.sender().nick() == job.sender().nick() &&
+              restored.sender().mail() == job.sender().mail(),
+          "sender");
 }
 
 }  // namespace

@@ -97,8 +97,8 @@ TEST(JobData, ReadsTheServiceForm) {
     job.parse(document.document_element());
     EXPECT_EQ(job.serverId(), 1234);
     EXPECT_EQ(job.started(), "240131081500");
-    EXPECT_EQ(getAttribute(job.sender(), "id"), "17");
-    EXPECT_EQ(childText(job.sender(), "nick"), "Bob");
+    EXPECT_EQ(job.sender().serverId(), 17);
+    EXPECT_EQ(job.sender().nick(), "Bob");
     EXPECT_TRUE(job.premium());
     EXPECT_EQ(job.printerId(), "p-9");
     EXPECT_EQ(job.format(), "iso-a4");
@@ -140,7 +140,7 @@ TEST(JobData, MissingOrDamagedPartsReadAsTheirDefaults) {
     EXPECT_FALSE(job.premium());
     EXPECT_FALSE(job.collate());
     // The sender stays as it was when the job names none.
-    EXPECT_EQ(childText(job.sender(), "nick"), "Bob");
+    EXPECT_EQ(job.sender().nick(), "Bob");
     // A URL given as an attribute is not where the service puts it.
     ASSERT_EQ(job.pages().size(), 1u);
     EXPECT_EQ(job.pages()[0].url(), "");
@@ -208,7 +208,8 @@ TEST(JobData, ProfileFormKeepsIdSenderAndPages) {
     JobData restored;
     restored.parse(reloaded.document_element());
     EXPECT_EQ(restored.serverId(), 1234);
-    EXPECT_EQ(getAttribute(restored.sender(), "id"), "17");
+    EXPECT_EQ(restored.sender().serverId(), 17);
+    EXPECT_EQ(restored.sender().nick(), "Bob");
     EXPECT_EQ(restored.title(), "Minutes");
     EXPECT_EQ(restored.orientation(), JobData::kLandscape);
     EXPECT_EQ(restored.copies(), 4);
@@ -216,13 +217,19 @@ TEST(JobData, ProfileFormKeepsIdSenderAndPages) {
     EXPECT_EQ(restored.pages()[2].number(), 3);
     EXPECT_EQ(restored.pages()[0].url(), "");
 
-    // A job that never had a sender writes no person.
+    // A job that never had a sender still names one: the empty person, with its id.
     JobData direct;
     pugi::xml_document directDocument;
-    EXPECT_FALSE(direct.getConfigXml(directDocument).child("printing-person"));
+    EXPECT_EQ(getAttribute(direct.getConfigXml(directDocument).child("printing-person"), "id"),
+              "0");
+
+    // Copies of a job share one sender object.
+    JobData copy = restored;
+    copy.sender().setServerId(-1);
+    EXPECT_EQ(restored.sender().serverId(), -1);
 }
 
-TEST(JobData, SenderIsKeptFlatWhateverArrives) {
+TEST(JobData, SenderIsReadAsAPersonWhateverArrives) {
     std::string nested = "<job><printing-person id='-1' premium='1'><nick>N<b>ick</b></nick>";
     for (int i = 0; i < 1000; ++i)
         nested += "<x>";
@@ -236,8 +243,9 @@ TEST(JobData, SenderIsKeptFlatWhateverArrives) {
     pugi::xml_document saved;
     pugi::xml_node person = job.getConfigXml(saved).child("printing-person");
     EXPECT_EQ(test::rawXml(person),
-              "<printing-person id=\"-1\" premium=\"1\"><nick>Nick</nick><x>deep</x>"
-              "</printing-person>");
+              "<printing-person id=\"-1\"><mail/><login/><nick>Nick</nick><name/><phone/>"
+              "<country/><city/><state/><address/><zip/></printing-person>");
+    EXPECT_TRUE(job.sender().premium());
 }
 
 }  // namespace

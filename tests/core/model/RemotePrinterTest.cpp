@@ -135,7 +135,7 @@ TEST(RemotePrinter, ReadsBackWhatTheSharingSideWrote) {
     // The sharing side writes no online state, stamp or owner.
     EXPECT_FALSE(remote.online());
     EXPECT_EQ(remote.updateDate(), "");
-    EXPECT_FALSE(remote.owner());
+    EXPECT_EQ(remote.owner(), Person());
 }
 
 constexpr const char* kServicePrinter = R"(
@@ -168,8 +168,8 @@ TEST(RemotePrinter, ReadsTheServiceElementInAnyOrder) {
     EXPECT_EQ(printer.publicId(), "p-1");
     EXPECT_EQ(printer.shareTitle(), "Ann's inkjet");
     EXPECT_EQ(printer.location(), "Hall");
-    EXPECT_EQ(getAttribute(printer.owner(), "id"), "42");
-    EXPECT_EQ(childText(printer.owner(), "nick"), "Ann");
+    EXPECT_EQ(printer.owner().serverId(), 42);
+    EXPECT_EQ(printer.owner().nick(), "Ann");
     EXPECT_EQ(printer.landscape(), 270);
 
     ASSERT_EQ(printer.papers().count(), 3u);
@@ -202,7 +202,7 @@ TEST(RemotePrinter, PartsThatAreMissingKeepOrResetAsTheirRulesSay) {
     EXPECT_EQ(printer.location(), "Hall");
     EXPECT_EQ(printer.updateDate(), "2");
     EXPECT_FALSE(printer.online());
-    EXPECT_EQ(childText(printer.owner(), "login"), "ann");
+    EXPECT_EQ(printer.owner().login(), "ann");
     EXPECT_EQ(printer.papers().count(), 3u);
     EXPECT_EQ(printer.bins().count(), 2u);
     EXPECT_EQ(printer.landscape(), 270);
@@ -218,7 +218,7 @@ TEST(RemotePrinter, PartsThatAreMissingKeepOrResetAsTheirRulesSay) {
     EXPECT_EQ(printer.landscape(), 0);
     EXPECT_EQ(printer.copies(), 5);
     EXPECT_EQ(printer.encryptMask(), kEncryptionAes0);
-    EXPECT_EQ(getAttribute(printer.owner(), "id"), "42");
+    EXPECT_EQ(printer.owner().serverId(), 42);
 
     // A present but empty capabilities element reads every capability as unset.
     auto emptyCapabilities =
@@ -229,19 +229,19 @@ TEST(RemotePrinter, PartsThatAreMissingKeepOrResetAsTheirRulesSay) {
     EXPECT_EQ(printer.transportMask(), 0);
 }
 
-TEST(RemotePrinter, CopiesShareTheOwnerElementButNotTheirFields) {
+TEST(RemotePrinter, CopiesKeepOwnersOfTheirOwn) {
     auto document = test::parsedXml(kServicePrinter);
     RemotePrinter printer;
     printer.parseServerXml(document.document_element());
     RemotePrinter copy = printer;
     auto other = test::parsedXml("<printer><owner id='7'/><title>Other</title></printer>");
     copy.parseServerXml(other.document_element());
-    EXPECT_EQ(getAttribute(printer.owner(), "id"), "42");
-    EXPECT_EQ(getAttribute(copy.owner(), "id"), "7");
+    EXPECT_EQ(printer.owner().serverId(), 42);
+    EXPECT_EQ(copy.owner().serverId(), 7);
     EXPECT_EQ(printer.shareTitle(), "Ann's inkjet");
     // The printer keeps its owner after the document it came from is gone.
     document.reset();
-    EXPECT_EQ(childText(printer.owner(), "nick"), "Ann");
+    EXPECT_EQ(printer.owner().nick(), "Ann");
 }
 
 }  // namespace
