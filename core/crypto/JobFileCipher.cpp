@@ -55,8 +55,16 @@ UniqueFd createOutput(const std::filesystem::path& path, const struct stat& inpu
         return UniqueFd();
     }
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!fd)
+    if (!fd) {
         error = describeErrno("Cannot create", path);
+        return fd;
+    }
+    // A file left over at that path keeps its own mode through O_TRUNC; a decrypted page must
+    // not stay readable by others because of it.
+    if (::fchmod(fd.get(), 0600) != 0) {
+        error = describeErrno("Cannot restrict the permissions of", path);
+        return UniqueFd();
+    }
     return fd;
 }
 

@@ -232,6 +232,17 @@ TEST_P(JobFileCipherTest, NewFilesAreReadableByTheOwnerOnly) {
                   perms::owner_read | perms::owner_write)
             << name;
     }
+
+    // Files that were already there, readable by everybody, are narrowed as they are replaced.
+    for (const char* name : {"page.enc", "plain"})
+        std::filesystem::permissions(dir_ / name, perms::all & ~perms::others_write);
+    ASSERT_TRUE(encrypt(randomBytes(300, 15), encrypted));
+    ASSERT_TRUE(decryptJobFile(dir_ / "page.enc", dir_ / "plain", key_, error, GetParam()));
+    for (const char* name : {"page.enc", "plain"}) {
+        EXPECT_EQ(std::filesystem::status(dir_ / name).permissions() & perms::all,
+                  perms::owner_read | perms::owner_write)
+            << "replaced " << name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, JobFileCipherTest,
