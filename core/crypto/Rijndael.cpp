@@ -149,10 +149,10 @@ int64_t Rijndael::padEncryptInput(std::span<const uint8_t> input,
                                   std::span<uint8_t> outBuffer) const {
     if (notKeyed_ != 0 || direction_ != kDirEncrypt)
         return kNotKeyed;
-    if (mode_ != kModeEcb && mode_ != kModeCbc)
-        return kBadCipherMode;
     if (input.empty())
         return 0;
+    if (mode_ != kModeEcb && mode_ != kModeCbc)
+        return kBadCipherMode;
     const size_t fullBlocks = input.size() / kBlockSize;
     const size_t total = fullBlocks * kBlockSize + kBlockSize;
     if (outBuffer.size() < total)

@@ -136,6 +136,8 @@ TEST_P(RijndaelTest, OperationsCheckDirectionModeAndRoom) {
 
     const Rijndael cfb = keyed(Rijndael::kModeCfb1, Rijndael::kDirEncrypt, key, 2);
     EXPECT_EQ(cfb.padEncryptInput(data, out), Rijndael::kBadCipherMode);
+    // Empty input is answered before the mode, as blockDecryptInput does.
+    EXPECT_EQ(cfb.padEncryptInput({}, out), 0);
     EXPECT_EQ(cfb.blockDecryptInput(data, out), 48 * 8);
 }
 
