@@ -91,6 +91,7 @@ TEST_F(InetProviderTest, FailureRepliesCarryTheServiceMessageWhateverTheStatus) 
     answer("this is not xml <<<", 502);
     EXPECT_FALSE(call(0, error));
     EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(response_);  // the earlier reply is not left behind
 
     answer(envelope("<reply success=\"true\"/>"));
     EXPECT_FALSE(call(0, error));
