@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -16,7 +18,16 @@ struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
+struct MultiDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+// The text a caller shows when the peer stayed silent for the whole time-out.
+constexpr const char* kTimedOut = "The request timed out.";
+// A request without a usable time-out waits as long as the platform's default.
+constexpr double kFallbackTimeoutSeconds = 60;
 
 void initialiseCurlOnce() {
     static std::once_flag once;
@@ -53,6 +64,81 @@ bool appendHeader(HeaderList& list, const std::string& line) {
 // them smuggle further headers into the request.
 bool isSafeHeaderText(const std::string& text) {
     return text.find_first_of("\r\n") == std::string::npos;
+}
+
+// Keeps an easy handle attached to a multi handle for the length of one transfer.
+class Attachment {
+  public:
+    Attachment(CURLM* multi, CURL* easy) : multi_(multi), easy_(easy) {
+        attached_ = curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+    }
+    ~Attachment() {
+        if (attached_)
+            curl_multi_remove_handle(multi_, easy_);
+    }
+    Attachment(const Attachment&) = delete;
+    Attachment& operator=(const Attachment&) = delete;
+    bool attached() const { return attached_; }
+
+  private:
+    CURLM* multi_;
+    CURL* easy_;
+    bool attached_ = false;
+};
+
+curl_off_t bytesMoved(CURL* handle) {
+    curl_off_t down = 0;
+    curl_off_t up = 0;
+    curl_easy_getinfo(handle, CURLINFO_SIZE_DOWNLOAD_T, &down);
+    curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &up);
+    return down + up;
+}
+
+// Runs the transfer, giving up only when nothing has moved in either direction for
+// `idleSeconds`: a slow but steady download of a large page must not be cut off after a fixed
+// total time. curl's own time-outs count the whole transfer, so the multi interface drives it.
+CURLcode transferWithIdleTimeout(CURL* handle, double idleSeconds, bool& timedOut) {
+    using Clock = std::chrono::steady_clock;
+    timedOut = false;
+    MultiHandle multi(curl_multi_init());
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    Attachment attachment(multi.get(), handle);
+    if (!attachment.attached())
+        return CURLE_FAILED_INIT;
+
+    const auto idleLimit = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(idleSeconds > 0 ? idleSeconds : kFallbackTimeoutSeconds));
+    auto lastProgress = Clock::now();
+    curl_off_t lastBytes = 0;
+    int running = 1;
+    while (running != 0) {
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+        if (running == 0)
+            break;
+        const auto now = Clock::now();
+        if (const curl_off_t bytes = bytesMoved(handle); bytes != lastBytes) {
+            lastBytes = bytes;
+            lastProgress = now;
+        }
+        const auto remaining = lastProgress + idleLimit - now;
+        if (remaining <= Clock::duration::zero()) {
+            timedOut = true;
+            return CURLE_OPERATION_TIMEDOUT;
+        }
+        const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(remaining).count();
+        if (curl_multi_poll(multi.get(), nullptr, 0,
+                            static_cast<int>(std::min<long long>(waitMs, 1000)),
+                            nullptr) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == handle)
+            return message->data.result;
+    }
+    return CURLE_FAILED_INIT;
 }
 
 }  // namespace
@@ -98,7 +184,6 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeoutSeconds * 1000));
     if (request.method == "POST") {
         curl_easy_setopt(handle, CURLOPT_POST, 1L);
         curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
@@ -106,11 +191,14 @@ HttpClient::Response HttpClient::perform(const Request& request) {
                          static_cast<curl_off_t>(request.body.size()));
     }
 
-    const CURLcode result = curl_easy_perform(handle);
+    bool timedOut = false;
+    const CURLcode result = transferWithIdleTimeout(handle, request.timeoutSeconds, timedOut);
     if (result != CURLE_OK) {
         if (sink.overflowed) {
             response.error = "The server sent more data than allowed (" +
                              std::to_string(request.maxResponseBytes) + " bytes).";
+        } else if (timedOut) {
+            response.error = kTimedOut;
         } else {
             response.error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result);
         }

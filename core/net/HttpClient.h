@@ -19,6 +19,8 @@ class HttpClient {
         // Only the headers given: drop the client's own "Accept" line.
         bool completeHeaderSet = false;
         std::string body;
+        // Idle time-out: the request fails when no byte moves either way for this long. A long
+        // transfer that keeps moving is never cut off.
         double timeoutSeconds = 60;
         size_t maxResponseBytes = kDefaultMaxResponseBytes;
     };
@@ -27,7 +29,8 @@ class HttpClient {
         bool transportOk = false;  // a reply arrived (any status)
         long status = 0;
         std::string body;
-        std::string error;  // transport error text when !transportOk
+        std::string error;  // transport error text when !transportOk ("The request timed out."
+                            // after the idle time-out)
     };
 
     static Response perform(const Request& request);

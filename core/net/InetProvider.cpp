@@ -98,6 +98,8 @@ bool InetProvider::soapRequest(const std::string& operation, const std::string& 
                                const std::string& service, SoapResponse& response, int options,
                                std::string& error) {
     logger_.notice("Sync request: {}", operation);
+    // A caller that reuses its response must not read an earlier reply after a failure.
+    response = SoapResponse();
 
     HttpClient::Request request;
     request.method = "POST";

@@ -164,8 +164,15 @@ void LoopbackHttpServer::handleConnection(int fd) {
         response += name + ": " + value + "\r\n";
     response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     response += "Connection: close\r\n\r\n";
-    response += reply.body;
+    if (reply.tricklePauseMilliseconds <= 0) {
+        sendAll(fd, response + reply.body);
+        return;
+    }
     sendAll(fd, response);
+    for (char byte : reply.body) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(reply.tricklePauseMilliseconds));
+        sendAll(fd, std::string(1, byte));
+    }
 }
 
 }  // namespace velmora::test

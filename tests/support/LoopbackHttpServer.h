@@ -33,6 +33,8 @@ class LoopbackHttpServer {
         std::map<std::string, std::string> headers;
         int delayMilliseconds = 0;
         bool dropConnection = false;  // close without answering
+        // When set, the body goes out one byte at a time with this pause before each byte.
+        int tricklePauseMilliseconds = 0;
     };
     using Handler = std::function<Reply(const Request&)>;
 
