@@ -24,11 +24,12 @@ struct RasterCloser {
 using RasterHandle = std::unique_ptr<cups_raster_t, RasterCloser>;
 
 constexpr unsigned kProgressInterval = 500;
+constexpr size_t kMaxPathLength = 1023;
 
 std::string pageFileName(const std::string& directory, unsigned pageNumber) {
-    char path[1024];
-    std::snprintf(path, sizeof path, "%s/%04u.bmp", directory.c_str(), pageNumber);
-    return path;
+    char name[32];
+    std::snprintf(name, sizeof name, "/%04u.bmp", pageNumber);
+    return directory + name;
 }
 
 uint64_t bytesOfPixels(const cups_page_header2_t& header) {
@@ -185,6 +186,12 @@ RasterToBmpConverter::PageResult RasterToBmpConverter::convertPage(
     logger_.debug("process_page: page {} - all {} scanlines read and converted", pageNumber,
                   header.cupsHeight);
     const std::string path = pageFileName(outputDirectory, pageNumber);
+    // A shortened path would name another file, one the sender does not take for a page.
+    if (path.size() > kMaxPathLength) {
+        logger_.error("process_page: path of page {} is longer than {} characters: {}", pageNumber,
+                      kMaxPathLength, path);
+        return PageResult::Failed;
+    }
     logger_.info("Writing page {} to {}", pageNumber, path);
     BmpWriter writer(logger_);
     if (!writer.write(page_, path, {header.HWResolution[0], header.HWResolution[1]})) {

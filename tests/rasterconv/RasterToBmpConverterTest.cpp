@@ -204,6 +204,36 @@ TEST_F(OutputDirectoryTest, AFileInTheWayStopsBeforeTheInputIsRead) {
     }
 }
 
+TEST_F(OutputDirectoryTest, APagePathBeyondTheLimitFailsInsteadOfBeingShortened) {
+    {
+        RasterStreamWriter raster(input(), CUPS_RASTER_WRITE);
+        raster.page(RasterStreamWriter::header(2, 1), [](unsigned) { return solid(2, 9, 9, 9); });
+    }
+    // Nested folders leading to two siblings: with "/0001.bmp" the first makes a path of exactly
+    // 1023 characters, the second one of 1024.
+    std::string parent = scratch_.path().string();
+    while (1014 - parent.size() > 201) {
+        parent += "/" + std::string(150, 'd');
+        std::filesystem::create_directory(parent);
+    }
+    const std::string last(1014 - parent.size() - 1, 'e');
+    const std::string fits = parent + "/" + last;
+    const std::string tooLong = fits + "e";
+    ASSERT_EQ(fits.size() + std::string("/0001.bmp").size(), 1023u);
+
+    EXPECT_EQ(RasterToBmpConverter().run({"kestroVLConvert", input(), fits}), 0);
+    EXPECT_TRUE(std::filesystem::exists(fits + "/0001.bmp"));
+
+    EXPECT_EQ(RasterToBmpConverter().run({"kestroVLConvert", input(), tooLong}), 1);
+    // Nothing under a cut name such as "0001.bm".
+    EXPECT_TRUE(std::filesystem::is_empty(tooLong));
+    EXPECT_TRUE(logged(
+        LogLevel::Error,
+        "process_page: path of page 1 is longer than 1023 characters: " + tooLong + "/0001.bmp"));
+    EXPECT_TRUE(
+        logged(LogLevel::Info, "Conversion complete: 1 page(s) total, 0 converted, 1 failed"));
+}
+
 TEST_F(OutputDirectoryTest, MissingInputFileIsAnError) {
     EXPECT_EQ(convert(), 1);
     EXPECT_TRUE(logged(LogLevel::Error,
