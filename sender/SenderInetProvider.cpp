@@ -23,9 +23,6 @@ namespace velmora {
 
 namespace {
 
-// The answers of upload and probe carry nothing the sender reads.
-constexpr size_t kMaxAnswerBytes = 64 * 1024;
-
 const Logger& senderLog() {
     static const Logger log(std::string(deployment::kLogSubsystem), "sender");
     return log;
@@ -57,7 +54,7 @@ bool SenderInetProvider::uploadData(std::string body, const std::string& url,
     request.completeHeaderSet = true;
     request.body = std::move(body);
     request.timeoutSeconds = kUploadTimeout;
-    request.maxResponseBytes = kMaxAnswerBytes;
+    request.discardResponseBody = true;
     const HttpClient::Response response = HttpClient::perform(request);
     if (response.transportOk && response.status == 200)
         return true;
@@ -191,7 +188,7 @@ bool SenderInetProvider::probeDirect(const std::string& url, int jobId, std::str
                        {"User-Agent", userAgent()}};
     request.completeHeaderSet = true;
     request.timeoutSeconds = kProbeTimeout;
-    request.maxResponseBytes = kMaxAnswerBytes;
+    request.discardResponseBody = true;
     const HttpClient::Response response = HttpClient::perform(request);
     if (response.transportOk && response.status == 200)
         return true;

@@ -37,12 +37,15 @@ void initialiseCurlOnce() {
 struct BodySink {
     std::string* body;
     size_t limit;
+    bool discard;
     bool overflowed = false;
 };
 
 size_t appendBody(char* data, size_t size, size_t count, void* context) {
     auto* sink = static_cast<BodySink*>(context);
     const size_t bytes = size * count;
+    if (sink->discard)
+        return bytes;
     if (sink->body->size() + bytes > sink->limit) {
         sink->overflowed = true;
         return 0;  // makes curl stop with a write error
@@ -175,7 +178,7 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     }
 
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    BodySink sink{&response.body, request.maxResponseBytes};
+    BodySink sink{&response.body, request.maxResponseBytes, request.discardResponseBody};
     CURL* handle = curl.get();
     curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);

@@ -23,6 +23,8 @@ class HttpClient {
         // transfer that keeps moving is never cut off.
         double timeoutSeconds = 60;
         size_t maxResponseBytes = kDefaultMaxResponseBytes;
+        // For answers whose body nobody reads: it is drained and dropped, whatever its size.
+        bool discardResponseBody = false;
     };
 
     struct Response {

@@ -116,6 +116,15 @@ TEST_F(UploadTest, AnyStatusButOkOrAConnectionFailureStopsThePage) {
     EXPECT_FALSE(provider().uploadPage(spoolDir() / "1.bmp.enc", 1001, 1, 1,
                                        "http://127.0.0.1:1/tdUpload.aspx", false, error));
     EXPECT_FALSE(error.empty());
+
+    // Only the status counts: an accepting answer with a large body is still a success.
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.body = std::string(3 << 20, 'x');
+        return reply;
+    });
+    error.clear();
+    EXPECT_TRUE(upload("1.bmp.enc", false, error)) << error;
 }
 
 TEST_F(UploadTest, SizesAndOffsetsBeyondThirtyTwoBitsFailWithoutSendingAnything) {
