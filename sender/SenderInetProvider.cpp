@@ -32,6 +32,16 @@ std::string httpError(const HttpClient::Response& response) {
     return response.transportOk ? HttpClient::statusPhrase(response.status) : response.error;
 }
 
+// Uploads and the probe only look at the status; their answers are drained and dropped.
+bool sendExpectingOk(HttpClient::Request& request, std::string& error) {
+    request.discardResponseBody = true;
+    const HttpClient::Response response = HttpClient::perform(request);
+    if (response.transportOk && response.status == 200)
+        return true;
+    error = httpError(response);
+    return false;
+}
+
 std::string tooLarge(int64_t bytes) {
     return fmt::format(
         "The page is too large to send ({} bytes; page uploads allow at most {} bytes)", bytes,
@@ -54,12 +64,7 @@ bool SenderInetProvider::uploadData(std::string body, const std::string& url,
     request.completeHeaderSet = true;
     request.body = std::move(body);
     request.timeoutSeconds = kUploadTimeout;
-    request.discardResponseBody = true;
-    const HttpClient::Response response = HttpClient::perform(request);
-    if (response.transportOk && response.status == 200)
-        return true;
-    error = httpError(response);
-    return false;
+    return sendExpectingOk(request, error);
 }
 
 bool SenderInetProvider::uploadRange(std::string chunk, int64_t offset, int64_t total, int jobId,
@@ -188,12 +193,7 @@ bool SenderInetProvider::probeDirect(const std::string& url, int jobId, std::str
                        {"User-Agent", userAgent()}};
     request.completeHeaderSet = true;
     request.timeoutSeconds = kProbeTimeout;
-    request.discardResponseBody = true;
-    const HttpClient::Response response = HttpClient::perform(request);
-    if (response.transportOk && response.status == 200)
-        return true;
-    error = httpError(response);
-    return false;
+    return sendExpectingOk(request, error);
 }
 
 }  // namespace velmora

@@ -96,9 +96,10 @@ VELMORA_AESNI_INLINE void decryptLanes(const Keys<Rounds>& keys, __m128i (&b)[kL
         b[j] = _mm_aesdeclast_si128(b[j], keys.k[Rounds]);
 }
 
-template <int Rounds>
-VELMORA_AESNI void ecbEncrypt(const uint8_t* roundKeys, const uint8_t* in, uint8_t* out,
-                              size_t blocks) {
+// Both directions of ECB: eight blocks in flight, then the rest one at a time.
+template <int Rounds, bool Decrypt>
+VELMORA_AESNI void ecbCrypt(const uint8_t* roundKeys, const uint8_t* in, uint8_t* out,
+                            size_t blocks) {
     const Keys<Rounds> keys = loadKeys<Rounds>(roundKeys);
     size_t i = 0;
     for (; i + kLanes <= blocks; i += kLanes) {
@@ -106,32 +107,19 @@ VELMORA_AESNI void ecbEncrypt(const uint8_t* roundKeys, const uint8_t* in, uint8
         VELMORA_UNROLL
         for (size_t j = 0; j < kLanes; ++j)
             b[j] = load(in + 16 * (i + j));
-        encryptLanes<Rounds>(keys, b);
+        if constexpr (Decrypt)
+            decryptLanes<Rounds>(keys, b);
+        else
+            encryptLanes<Rounds>(keys, b);
         VELMORA_UNROLL
         for (size_t j = 0; j < kLanes; ++j)
             store(out + 16 * (i + j), b[j]);
     }
-    for (; i < blocks; ++i)
-        store(out + 16 * i, encryptOne<Rounds>(keys, load(in + 16 * i)));
-}
-
-template <int Rounds>
-VELMORA_AESNI void ecbDecrypt(const uint8_t* roundKeys, const uint8_t* in, uint8_t* out,
-                              size_t blocks) {
-    const Keys<Rounds> keys = loadKeys<Rounds>(roundKeys);
-    size_t i = 0;
-    for (; i + kLanes <= blocks; i += kLanes) {
-        __m128i b[kLanes];
-        VELMORA_UNROLL
-        for (size_t j = 0; j < kLanes; ++j)
-            b[j] = load(in + 16 * (i + j));
-        decryptLanes<Rounds>(keys, b);
-        VELMORA_UNROLL
-        for (size_t j = 0; j < kLanes; ++j)
-            store(out + 16 * (i + j), b[j]);
+    for (; i < blocks; ++i) {
+        const __m128i block = load(in + 16 * i);
+        store(out + 16 * i,
+              Decrypt ? decryptOne<Rounds>(keys, block) : encryptOne<Rounds>(keys, block));
     }
-    for (; i < blocks; ++i)
-        store(out + 16 * i, decryptOne<Rounds>(keys, load(in + 16 * i)));
 }
 
 template <int Rounds>
@@ -227,13 +215,13 @@ void byRounds(int rounds, Args... args) {
 template <int R>
 struct EcbEncryptOp {
     static void run(const uint8_t* k, const uint8_t* in, uint8_t* out, size_t n) {
-        ecbEncrypt<R>(k, in, out, n);
+        ecbCrypt<R, false>(k, in, out, n);
     }
 };
 template <int R>
 struct EcbDecryptOp {
     static void run(const uint8_t* k, const uint8_t* in, uint8_t* out, size_t n) {
-        ecbDecrypt<R>(k, in, out, n);
+        ecbCrypt<R, true>(k, in, out, n);
     }
 };
 template <int R>

@@ -94,17 +94,8 @@ void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes
         throw std::runtime_error("cannot write " + path.string());
 }
 
-ScratchDir::ScratchDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "velmora-crypto-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+std::string engineName(const ::testing::TestParamInfo<Rijndael::Engine>& info) {
+    return info.param == Rijndael::Engine::automatic ? "Automatic" : "Portable";
 }
 
 }  // namespace velmora::test

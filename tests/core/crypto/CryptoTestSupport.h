@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "core/crypto/Rijndael.h"
 
 namespace velmora::test {
 
@@ -28,17 +31,7 @@ Bytes opensslJobFile(std::span<const uint8_t> plain, std::span<const uint8_t> ke
 Bytes readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes);
 
-// A fresh folder under the system's temporary folder, removed again by the destructor.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
-};
+// Names the cipher engine of a parameterised test.
+std::string engineName(const ::testing::TestParamInfo<Rijndael::Engine>& info);
 
 }  // namespace velmora::test

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/core/crypto/CryptoTestSupport.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace velmora {
 namespace {
@@ -56,7 +57,7 @@ class JobFileCipherTest : public ::testing::TestWithParam<Rijndael::Engine> {
         }
     }
 
-    test::ScratchDir dir_;
+    test::ScratchDirectory dir_{"velmora-crypto"};
     Bytes key_ = randomBytes(32, 99);
 };
 
@@ -247,10 +248,7 @@ TEST_P(JobFileCipherTest, NewFilesAreReadableByTheOwnerOnly) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, JobFileCipherTest,
                          ::testing::Values(Rijndael::Engine::automatic, Rijndael::Engine::portable),
-                         [](const auto& info) {
-                             return info.param == Rijndael::Engine::automatic ? "Automatic"
-                                                                              : "Portable";
-                         });
+                         test::engineName);
 
 }  // namespace
 }  // namespace velmora

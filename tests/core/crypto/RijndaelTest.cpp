@@ -266,10 +266,7 @@ TEST_P(RijndaelTest, KeySchedAndKeyEncToDecRekeyTheCipher) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, RijndaelTest,
                          ::testing::Values(Rijndael::Engine::automatic, Rijndael::Engine::portable),
-                         [](const auto& info) {
-                             return info.param == Rijndael::Engine::automatic ? "Automatic"
-                                                                              : "Portable";
-                         });
+                         test::engineName);
 
 }  // namespace
 }  // namespace velmora
