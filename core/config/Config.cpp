@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <system_error>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "core/Deployment.h"
 #include "core/config/TextFile.h"
@@ -39,6 +42,8 @@ constexpr unsigned kSetupParseFlags =
 struct PasswordEntry {
     std::string name;
     fs::path home;
+    uid_t uid = 0;
+    gid_t gid = 0;
 };
 
 // getpwuid_r / getpwnam_r with a buffer that grows on ERANGE up to a bound.
@@ -59,7 +64,7 @@ std::optional<PasswordEntry> lookUpPasswordEntry(Lookup lookup) {
         if (status != 0 || result == nullptr)
             return std::nullopt;
         return PasswordEntry{result->pw_name ? result->pw_name : "",
-                             result->pw_dir ? result->pw_dir : ""};
+                             result->pw_dir ? result->pw_dir : "", result->pw_uid, result->pw_gid};
     }
     return std::nullopt;
 }
@@ -78,33 +83,59 @@ bool pathExists(const fs::path& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-// The older file may have been readable by others; the token must not stay so. Done through a
-// descriptor opened without following links, so that a link swapped in after the move cannot
-// redirect the change of mode to some other file.
-void makePrivate(const fs::path& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    struct stat info {};
-    if (fd && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode))
-        ::fchmod(fd.get(), 0600);
+// The setup names the service that gets the user's token and jobs, so only the user (or root)
+// may have made it and nobody else may change it.
+FileCheck ownedByUserOrRoot(const std::string& userName, const fs::path& path) {
+    return [userName, path](const struct stat& info, std::string& reason) {
+        if (info.st_uid != 0) {
+            const std::optional<Config::Account> account = Config::lookUpAccount(userName);
+            if (!account || account->uid != info.st_uid) {
+                reason = fmt::format("{} belongs to another account (uid {}), not to {}",
+                                     path.string(), info.st_uid, userName);
+                return false;
+            }
+        }
+        if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+            reason = fmt::format("{} may be written by other accounts (mode {:o})", path.string(),
+                                 info.st_mode & 07777);
+            return false;
+        }
+        return true;
+    };
 }
 
-// A rename cannot cross file systems; then the file is copied (keeping its owner, so that a
-// migration done by the sender leaves the user's file the user's) and the original removed.
-bool copyAcrossFileSystems(const fs::path& from, const fs::path& to) {
-    std::string text;
-    std::string error;
-    struct stat info {};
-    if (::lstat(from.c_str(), &info) != 0)
+// The folder below `home` that held an older installation's file, reached one component at a
+// time without following links: a link anywhere below the home could lead to another account's
+// folder.
+UniqueFd openOlderSetupFolder(const fs::path& home) {
+    UniqueFd folder(::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (const fs::path& component : fs::path(kOlderSetupFolder)) {
+        if (!folder)
+            break;
+        folder = UniqueFd(::openat(folder.get(), component.c_str(),
+                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    return folder;
+}
+
+// The older file, when it is the user's own with no other name; read through the descriptor
+// that was checked.
+bool readOlderSetup(int folder, const fs::path& path, const Config::Account& account,
+                    std::string& text, std::string& error) {
+    UniqueFd fd(::openat(folder, kOlderSetupName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        error = fmt::format("Cannot open {}: {}", path.string(), std::strerror(errno));
         return false;
-    if (!readTextFile(from, Config::kMaxSetupFileSize, text, error))
-        return false;
-    if (!writeFileAtomically(to, text, error, 0600))
-        return false;
-    if (::geteuid() == 0 && ::lchown(to.c_str(), info.st_uid, info.st_gid) != 0)
-        return false;
-    std::error_code ec;
-    fs::remove(from, ec);
-    return true;
+    }
+    const FileCheck usersOwn = [&](const struct stat& info, std::string& reason) {
+        if (info.st_uid != account.uid || info.st_nlink != 1) {
+            reason = fmt::format("{} is not the user's own file (uid {}, {} names)", path.string(),
+                                 info.st_uid, info.st_nlink);
+            return false;
+        }
+        return true;
+    };
+    return readTextFile(fd.get(), path, Config::kMaxSetupFileSize, usersOwn, text, error);
 }
 
 }  // namespace
@@ -125,7 +156,7 @@ bool Config::loadSetup(const std::string& userName, std::string& error) {
         migrateSetup(path, userName);
     logger().notice("Load setup: {}", path.string());
     std::string text;
-    if (!readTextFile(path, kMaxSetupFileSize, text, error))
+    if (!readTextFile(path, kMaxSetupFileSize, ownedByUserOrRoot(userName, path), text, error))
         return false;
     return loadSetupText(text, error);
 }
@@ -175,18 +206,29 @@ bool Config::migrateSetup(const fs::path& newPath, const std::string& userName) 
     if (oldPath.empty())
         return false;
     logger().notice("Migrating {} to {}", oldPath.string(), newPath.string());
-    std::error_code ec;
-    if (!fs::is_regular_file(fs::symlink_status(oldPath, ec)))
+    const std::optional<Account> account = lookUpAccount(userName);
+    if (!account)
         return false;
-    fs::create_directories(newPath.parent_path(), ec);
-    fs::rename(oldPath, newPath, ec);
-    if (!ec) {
-        makePrivate(newPath);
-        return true;
+    const UniqueFd folder = openOlderSetupFolder(homeFolderForUser(userName));
+    if (!folder)
+        return false;
+    // Copied rather than renamed: what is written is exactly what was checked, even if the
+    // name is swapped meanwhile, and it crosses file systems alike.
+    std::string text;
+    std::string error;
+    if (!readOlderSetup(folder.get(), oldPath, *account, text, error)) {
+        logger().error("Not migrating: {}", error);
+        return false;
     }
-    if (ec == std::errc::cross_device_link)
-        return copyAcrossFileSystems(oldPath, newPath);
-    return false;
+    std::error_code ec;
+    fs::create_directories(newPath.parent_path(), ec);
+    const FileOwner owner = ::geteuid() == 0 ? FileOwner{account->uid, account->gid} : FileOwner{};
+    if (!writeFileAtomically(newPath, text, error, 0600, owner)) {
+        logger().error("Not migrating: {}", error);
+        return false;
+    }
+    ::unlinkat(folder.get(), kOlderSetupName, 0);
+    return true;
 }
 
 void Config::loadSetupProperties(pugi::xml_node root) {
@@ -292,6 +334,16 @@ bool Config::isSafeFileNameComponent(std::string_view name) {
     return true;
 }
 
+std::optional<Config::Account> Config::lookUpAccount(const std::string& userName) {
+    auto entry = lookUpPasswordEntry(
+        [&userName](struct passwd* record, char* buffer, size_t size, struct passwd** result) {
+            return ::getpwnam_r(userName.c_str(), record, buffer, size, result);
+        });
+    if (!entry)
+        return std::nullopt;
+    return Account{entry->uid, entry->gid, entry->home};
+}
+
 std::string Config::currentUserName() const {
     if (!currentUserName_.empty())
         return currentUserName_;
@@ -306,11 +358,8 @@ std::string Config::currentUserName() const {
 fs::path Config::homeFolderForUser(const std::string& userName) const {
     if (!homeFolder_.empty())
         return homeFolder_;
-    auto entry = lookUpPasswordEntry(
-        [&userName](struct passwd* record, char* buffer, size_t size, struct passwd** result) {
-            return ::getpwnam_r(userName.c_str(), record, buffer, size, result);
-        });
-    return entry ? entry->home : fs::path();
+    const std::optional<Account> account = lookUpAccount(userName);
+    return account ? account->home : fs::path();
 }
 
 std::string Config::service() const {

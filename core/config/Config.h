@@ -1,8 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
 #include <pugixml.hpp>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,13 +30,17 @@ class Config {
 
     // Reads the setup file of `userName`, first moving an older per-home file into place when
     // the setup file does not exist. False, with every setting unchanged, when the file is
-    // missing, unreadable, not UTF-8 or not well-formed XML.
+    // missing, unreadable, not UTF-8 or not well-formed XML, and when it belongs to an account
+    // other than `userName`'s or root's or another account may write it: it names the service
+    // that receives the user's jobs and token.
     bool loadSetup(const std::string& userName, std::string& error);
     // The same as loadSetup() from text already read.
     bool loadSetupText(std::string_view text, std::string& error);
     // Writes the setup file of the user running the process (mode 0600: it holds the token).
     bool saveSetup(std::string& error) const;
-    // Moves an older installation's file to `newPath`. True when a file was moved.
+    // Moves an older installation's file to `newPath`. True when a file was moved. Only a
+    // regular file of the user's own, reached without following a link below the home folder,
+    // is moved; it arrives as the user's, mode 0600.
     bool migrateSetup(const std::filesystem::path& newPath, const std::string& userName);
 
     // Reads this class's elements from the root element; subclasses read theirs after calling it.
@@ -61,6 +67,14 @@ class Config {
 
     const std::filesystem::path& systemDir() const { return systemDir_; }
     void setSystemDir(std::filesystem::path dir) { systemDir_ = std::move(dir); }
+    // An account of the password database.
+    struct Account {
+        uid_t uid = 0;
+        gid_t gid = 0;
+        std::filesystem::path home;
+    };
+    static std::optional<Account> lookUpAccount(const std::string& userName);
+
     // Login name of the process's user (from the password database unless set).
     std::string currentUserName() const;
     void setCurrentUserName(std::string name) { currentUserName_ = std::move(name); }

@@ -203,6 +203,11 @@ bool writeXmlFileAtomically(const pugi::xml_document& document, const std::files
 
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string& error, unsigned mode) {
+    return writeFileAtomically(path, bytes, error, mode, FileOwner{});
+}
+
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::string& error, unsigned mode, FileOwner owner) {
     std::string temporary = path.string() + ".XXXXXX";
     UniqueFd fd(::mkstemp(temporary.data()));
     if (fd.get() < 0) {
@@ -217,6 +222,10 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     };
     if (::fchmod(fd.get(), static_cast<mode_t>(mode)) != 0)
         return fail("Cannot set mode of");
+    const bool keepOwner =
+        owner.uid == static_cast<uid_t>(-1) && owner.gid == static_cast<gid_t>(-1);
+    if (!keepOwner && ::fchown(fd.get(), owner.uid, owner.gid) != 0)
+        return fail("Cannot hand over");
     if (!writeFully(fd.get(), bytes.data(), bytes.size()))
         return fail("Cannot write");
     if (::fsync(fd.get()) != 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/types.h>
 #include <pugixml.hpp>
 
 #include <cstdint>
@@ -50,6 +51,15 @@ bool writeXmlFileAtomically(const pugi::xml_document& document, const std::files
 // Writes any bytes through a temporary file in the same folder, fsync and rename.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string& error, unsigned mode = 0644);
+
+// Account and group a new file is given; -1 keeps the writer's.
+struct FileOwner {
+    uid_t uid = static_cast<uid_t>(-1);
+    gid_t gid = static_cast<gid_t>(-1);
+};
+// The same, the file handed to `owner` before it takes the final name (needs root).
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::string& error, unsigned mode, FileOwner owner);
 
 // RFC 4648 Base64 decoding with the lenient rules the service's key texts need: white space and
 // '=' are skipped anywhere; any other character outside the alphabet, non-ASCII text or a lone

@@ -73,7 +73,11 @@ class ConfigTest : public ::testing::Test {
         made->setHomeFolder(home);
         return made;
     }
-    fs::path setupPath() const { return systemDir / "setup.alice.xml"; }
+    fs::path setupPath(const std::string& user = "alice") const {
+        return systemDir / ("setup." + user + ".xml");
+    }
+    // The older file is moved only for a real account, so those tests use the one they run as.
+    static std::string ownName() { return Config().currentUserName(); }
     fs::path olderPath() const {
         return home / "Library" / "Application Support" / "Velmora" / "setup.xml";
     }
@@ -276,22 +280,24 @@ TEST_F(ConfigTest, RefusesWhatIsNotASmallRegularFile) {
 }
 
 TEST_F(ConfigTest, OlderPerHomeFileIsMovedOnFirstLoad) {
+    const std::string user = ownName();
     writeFile(olderPath(), setupText("<token>from-home</token>"));
     ::chmod(olderPath().c_str(), 0644);
     std::string error;
-    ASSERT_TRUE(config->loadSetup("alice", error)) << error;
+    ASSERT_TRUE(config->loadSetup(user, error)) << error;
     EXPECT_EQ(config->token(), "from-home");
     EXPECT_FALSE(fs::exists(olderPath()));
     struct stat info {};
-    ASSERT_EQ(::stat(setupPath().c_str(), &info), 0);
+    ASSERT_EQ(::stat(setupPath(user).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(info.st_uid, ::geteuid());
     EXPECT_THAT(log->messages(),
-                ElementsAre("Migrating " + olderPath().string() + " to " + setupPath().string(),
-                            "Load setup: " + setupPath().string()));
+                ElementsAre("Migrating " + olderPath().string() + " to " + setupPath(user).string(),
+                            "Load setup: " + setupPath(user).string()));
 
     // With a setup file in place the older file is left alone.
     writeFile(olderPath(), setupText("<token>older</token>"));
-    ASSERT_TRUE(config->loadSetup("alice", error)) << error;
+    ASSERT_TRUE(config->loadSetup(user, error)) << error;
     EXPECT_EQ(config->token(), "from-home");
     EXPECT_TRUE(fs::exists(olderPath()));
 }
@@ -306,9 +312,9 @@ TEST_F(ConfigTest, OlderFileThatIsALinkIsNotMigrated) {
     fs::create_symlink(target, olderPath());
 
     std::string error;
-    EXPECT_FALSE(config->loadSetup("alice", error));
+    EXPECT_FALSE(config->loadSetup(ownName(), error));
     EXPECT_EQ(config->token(), "");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(setupPath())));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(setupPath(ownName()))));
     struct stat info {};
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
@@ -329,15 +335,126 @@ TEST_F(ConfigTest, OlderFileOnAnotherFileSystemIsCopiedPrivatelyAndRemoved) {
     ::chmod(olderPath().c_str(), 0644);
 
     std::string error;
-    bool loaded = config->loadSetup("alice", error);
+    bool loaded = config->loadSetup(ownName(), error);
     bool oldGone = !fs::exists(olderPath());
     fs::remove_all(home, ec);
     ASSERT_TRUE(loaded) << error;
     EXPECT_EQ(config->token(), "across");
     EXPECT_TRUE(oldGone);
     struct stat info {};
-    ASSERT_EQ(::stat(setupPath().c_str(), &info), 0);
+    ASSERT_EQ(::stat(setupPath(ownName()).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// Files planted by, or belonging to, a second real account. chown needs root.
+class ForeignOwnerConfigTest : public ConfigTest {
+  protected:
+    void SetUp() override {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to give files to the account nobody";
+        const auto account = Config::lookUpAccount("nobody");
+        if (!account)
+            GTEST_SKIP() << "no account nobody on this machine";
+        nobody = *account;
+        ConfigTest::SetUp();
+    }
+    void writeOwned(const fs::path& path, std::string_view text, uid_t uid, mode_t mode) const {
+        writeFile(path, text);
+        ASSERT_EQ(::chown(path.c_str(), uid, nobody.gid), 0);
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    }
+
+    Config::Account nobody;
+};
+
+TEST_F(ForeignOwnerConfigTest, SetupFileIsUsedOnlyWhenItsUserOrRootOwnsItAndNoOneElseMayWrite) {
+    struct Case {
+        std::string user;
+        bool ownedByNobody;
+        mode_t mode;
+        const char* refusal;  // nullptr: accepted
+    };
+    const std::string self = ownName();  // root
+    const std::vector<Case> cases = {
+        {"nobody", true, 0600, nullptr},
+        {"nobody", false, 0644, nullptr},
+        {self, true, 0644, "belongs to another account"},
+        {"alice-unknown", true, 0644, "belongs to another account"},
+        {"nobody", true, 0666, "may be written by other accounts"},
+        {"nobody", false, 0664, "may be written by other accounts"},
+        {self, false, 0646, "may be written by other accounts"},
+    };
+    for (const Case& c : cases) {
+        const std::string label =
+            c.user + (c.ownedByNobody ? " by nobody " : " by root ") + std::to_string(c.mode);
+        fs::remove(setupPath(c.user));
+        writeOwned(setupPath(c.user), setupText("<token>planted</token>"),
+                   c.ownedByNobody ? nobody.uid : 0, c.mode);
+        auto fresh = makeConfig();
+        std::string error;
+        const bool loaded = fresh->loadSetup(c.user, error);
+        if (c.refusal == nullptr) {
+            EXPECT_TRUE(loaded) << label << ": " << error;
+            EXPECT_EQ(fresh->token(), "planted") << label;
+        } else {
+            EXPECT_FALSE(loaded) << label;
+            EXPECT_THAT(error, ::testing::HasSubstr(c.refusal)) << label;
+            EXPECT_EQ(fresh->token(), "") << label;
+        }
+    }
+}
+
+TEST_F(ForeignOwnerConfigTest, OnlyTheUsersOwnOlderFileIsMovedAndItStaysTheirs) {
+    // Another account's file in the home, and one with a second name elsewhere, stay put.
+    const std::string self = ownName();
+    writeOwned(olderPath(), setupText("<token>nobodys</token>"), nobody.uid, 0644);
+    std::string error;
+    EXPECT_FALSE(config->loadSetup(self, error));
+    EXPECT_TRUE(fs::exists(olderPath()));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(setupPath(self))));
+
+    fs::remove(olderPath());
+    writeOwned(scratch.path() / "elsewhere.xml", setupText("<token>linked</token>"), 0, 0644);
+    fs::create_hard_link(scratch.path() / "elsewhere.xml", olderPath());
+    EXPECT_FALSE(config->loadSetup(self, error));
+    EXPECT_TRUE(fs::exists(olderPath()));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(setupPath(self))));
+
+    // Moved for its own user by root, the file is handed to that user.
+    fs::remove(olderPath());
+    writeOwned(olderPath(), setupText("<token>nobody-token</token>"), nobody.uid, 0644);
+    ASSERT_TRUE(config->loadSetup("nobody", error)) << error;
+    EXPECT_EQ(config->token(), "nobody-token");
+    EXPECT_FALSE(fs::exists(olderPath()));
+    struct stat info {};
+    ASSERT_EQ(::lstat(setupPath("nobody").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, nobody.uid);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+TEST_F(ConfigTest, OlderFileBehindALinkedFolderIsNotMigrated) {
+    // The user points a folder on the way at someone else's folder that holds a setup file; the
+    // move must not reach through it.
+    const std::string self = ownName();
+    const fs::path victim = scratch.path() / "victim-home";
+    const fs::path victimFile = victim / "Application Support" / "Velmora" / "setup.xml";
+    writeFile(victimFile, setupText("<token>victims</token>"));
+    fs::create_directories(home);
+    fs::create_directory_symlink(victim, home / "Library");
+    std::string error;
+    EXPECT_FALSE(config->loadSetup(self, error));
+    EXPECT_EQ(config->token(), "");
+    EXPECT_TRUE(fs::exists(victimFile));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(setupPath(self))));
+
+    // The same with the last folder linked.
+    fs::remove(home / "Library");
+    fs::create_directories(home / "Library" / "Application Support");
+    fs::create_directory_symlink(victimFile.parent_path(),
+                                 home / "Library" / "Application Support" / "Velmora");
+    EXPECT_FALSE(config->loadSetup(self, error));
+    EXPECT_TRUE(fs::exists(victimFile));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(setupPath(self))));
 }
 
 TEST_F(ConfigTest, UserAndProfileNamesCannotLeaveTheSharedFolder) {
