@@ -27,44 +27,49 @@ std::string describeErrno(const char* what, const std::filesystem::path& path) {
     return fmt::format("{} {}: {}", what, path.string(), std::strerror(errno));
 }
 
+// The descriptor's file from its start; a pipe or device would give no length to lay out.
+bool checkInput(int fd, const std::filesystem::path& path, struct stat& info, std::string& error) {
+    if (::fstat(fd, &info) != 0) {
+        error = describeErrno("Cannot read the status of", path);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = fmt::format("{} is not a regular file", path.string());
+        return false;
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        error = describeErrno("Cannot rewind", path);
+        return false;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return true;
+}
+
+// A link at the input's name is not followed: the file it names may belong to anybody.
 UniqueFd openInput(const std::filesystem::path& path, struct stat& info, std::string& error) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd) {
         error = describeErrno("Cannot open", path);
         return fd;
     }
-    if (::fstat(fd.get(), &info) != 0) {
-        error = describeErrno("Cannot read the status of", path);
+    if (!checkInput(fd.get(), path, info, error))
         return UniqueFd();
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = fmt::format("{} is not a regular file", path.string());
-        return UniqueFd();
-    }
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
 }
 
-// Refuses to truncate the input through a second name for it.
+// Always a new file of mode 0600 made by this process: a link planted at the name is refused
+// rather than followed, and a second name for the input is never truncated.
 UniqueFd createOutput(const std::filesystem::path& path, const struct stat& input,
                       std::string& error) {
     struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0 && existing.st_dev == input.st_dev &&
+    if (::lstat(path.c_str(), &existing) == 0 && existing.st_dev == input.st_dev &&
         existing.st_ino == input.st_ino) {
         error = fmt::format("{} is the input file itself", path.string());
         return UniqueFd();
     }
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!fd) {
+    UniqueFd fd(createReplacingFile(path.c_str(), 0600));
+    if (!fd)
         error = describeErrno("Cannot create", path);
-        return fd;
-    }
-    // A file left over at that path keeps its own mode through O_TRUNC; a decrypted page must
-    // not stay readable by others because of it.
-    if (::fchmod(fd.get(), 0600) != 0) {
-        error = describeErrno("Cannot restrict the permissions of", path);
-        return UniqueFd();
-    }
     return fd;
 }
 
@@ -158,6 +163,17 @@ bool encryptBody(const Rijndael& cipher, int input, int output, uint64_t size,
     return atEnd(input, plainPath, error);
 }
 
+bool encryptOpened(const Rijndael& cipher, int input, uint64_t size, int output,
+                   const std::filesystem::path& plainPath,
+                   const std::filesystem::path& encryptedPath, std::string& error) {
+    const uint8_t padCount = static_cast<uint8_t>(kBlock - size % kBlock);
+    if (!writeFully(output, &padCount, 1)) {
+        error = describeErrno("Cannot write", encryptedPath);
+        return false;
+    }
+    return encryptBody(cipher, input, output, size, plainPath, encryptedPath, error);
+}
+
 bool encryptInto(const std::filesystem::path& plainPath, const std::filesystem::path& encryptedPath,
                  std::span<const uint8_t> key, Rijndael::Engine engine, bool& created,
                  std::string& error) {
@@ -172,14 +188,8 @@ bool encryptInto(const std::filesystem::path& plainPath, const std::filesystem::
     if (!output)
         return false;
     created = true;
-
-    const uint64_t size = static_cast<uint64_t>(info.st_size);
-    const uint8_t padCount = static_cast<uint8_t>(kBlock - size % kBlock);
-    if (!writeFully(output.get(), &padCount, 1)) {
-        error = describeErrno("Cannot write", encryptedPath);
-        return false;
-    }
-    if (!encryptBody(cipher, input.get(), output.get(), size, plainPath, encryptedPath, error)) {
+    if (!encryptOpened(cipher, input.get(), static_cast<uint64_t>(info.st_size), output.get(),
+                       plainPath, encryptedPath, error)) {
         return false;
     }
     return finishOutput(output, encryptedPath, error);
@@ -323,6 +333,21 @@ bool encryptJobFile(const std::filesystem::path& plainPath,
     bool created = false;
     const bool ok = encryptInto(plainPath, encryptedPath, key, engine, created, error);
     return removeOnFailure(ok, created, encryptedPath);
+}
+
+bool encryptJobFile(int plainFd, int encryptedFd, std::span<const uint8_t> key, std::string& error,
+                    Rijndael::Engine engine) {
+    // Names for the messages only; nothing is opened by name.
+    const std::filesystem::path plainName = fmt::format("descriptor {}", plainFd);
+    const std::filesystem::path encryptedName = fmt::format("descriptor {}", encryptedFd);
+    Rijndael cipher(engine);
+    if (!keyCipher(cipher, Rijndael::kDirEncrypt, key, error))
+        return false;
+    struct stat info {};
+    if (!checkInput(plainFd, plainName, info, error))
+        return false;
+    return encryptOpened(cipher, plainFd, static_cast<uint64_t>(info.st_size), encryptedFd,
+                         plainName, encryptedName, error);
 }
 
 bool decryptJobFile(const std::filesystem::path& encryptedPath,

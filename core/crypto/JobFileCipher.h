@@ -32,13 +32,21 @@ inline constexpr std::array<uint8_t, 16> kJobFileInitVector = {
     'M', 'a', 'r', 'l', 'o', 'w', 'Q', 'u', 'i', 'e', 't', 'P', 'i', 'n', 'e', 0};
 
 // Encrypts the file at plainPath into a new file at encryptedPath (created with mode 0600,
-// replacing what was there). True when the encrypted file was written completely; otherwise
-// false with the reason in `error`, and no output left behind.
+// replacing a regular file that was there). True when the encrypted file was written
+// completely; otherwise false with the reason in `error`, and no output left behind. A link at
+// either path is refused, never followed.
 bool encryptJobFile(const std::filesystem::path& plainPath,
                     const std::filesystem::path& encryptedPath, std::span<const uint8_t> key,
                     std::string& error, Rijndael::Engine engine = Rijndael::Engine::automatic);
 
-// Decrypts the file at encryptedPath into a new file at plainPath (mode 0600). True when the
+// The same between two open files: the whole of plainFd (a regular file, read from its start)
+// is written at encryptedFd's current position. Neither is closed; for callers that create and
+// check their files themselves, relative to a folder they hold open.
+bool encryptJobFile(int plainFd, int encryptedFd, std::span<const uint8_t> key, std::string& error,
+                    Rijndael::Engine engine = Rijndael::Engine::automatic);
+
+// Decrypts the file at encryptedPath into a new file at plainPath (mode 0600, created as for
+// encryptJobFile: a link at either path is refused, never followed). True when the
 // plain file was written completely. A damaged file (bad pad count, a length that does not fit
 // the layout, padding bytes that do not match, as with a wrong key) gives false with the reason in
 // `error`; the output is then not created, or removed again.

@@ -246,6 +246,41 @@ TEST_P(JobFileCipherTest, NewFilesAreReadableByTheOwnerOnly) {
     }
 }
 
+TEST_P(JobFileCipherTest, LinksPlantedAtEitherNameAreRefusedNotFollowed) {
+    namespace fs = std::filesystem;
+    const Bytes victim = randomBytes(700, 16);
+    writeFile(dir_ / "victim", victim);
+    const Bytes plain = randomBytes(300, 17);
+    writeFile(dir_ / "page", plain);
+    const Bytes encrypted = opensslJobFile(plain, key_);
+    writeFile(dir_ / "page.enc", encrypted);
+
+    // A link to a file someone wants overwritten, and a dangling one to a file they want made.
+    for (const fs::path& target : {dir_ / "victim", dir_ / "made-through-link"}) {
+        for (bool decrypting : {true, false}) {
+            const fs::path output = dir_ / "planted";
+            fs::remove(output);
+            fs::create_symlink(target, output);
+            std::string error;
+            const bool ok = decrypting
+                                ? decryptJobFile(dir_ / "page.enc", output, key_, error, GetParam())
+                                : encryptJobFile(dir_ / "page", output, key_, error, GetParam());
+            const std::string label =
+                (decrypting ? "decrypt to " : "encrypt to ") + target.string();
+            EXPECT_FALSE(ok) << label;
+            EXPECT_TRUE(fs::is_symlink(output)) << label;
+            EXPECT_EQ(readFile(dir_ / "victim"), victim) << label;
+            EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "made-through-link"))) << label;
+        }
+    }
+
+    // An input that is a link is not read through either.
+    fs::create_symlink(dir_ / "page.enc", dir_ / "linked.enc");
+    std::string error;
+    EXPECT_FALSE(decryptJobFile(dir_ / "linked.enc", dir_ / "plain", key_, error, GetParam()));
+    EXPECT_FALSE(fs::exists(dir_ / "plain"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, JobFileCipherTest,
                          ::testing::Values(Rijndael::Engine::automatic, Rijndael::Engine::portable),
                          test::engineName);
