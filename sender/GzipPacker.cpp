@@ -1,12 +1,14 @@
 #include "sender/GzipPacker.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
+#include "platform/FileIo.h"
 #include "platform/UniqueFd.h"
 
 namespace velmora {
@@ -18,8 +20,8 @@ struct GzCloser {
 };
 using GzFile = std::unique_ptr<gzFile_s, GzCloser>;
 
-std::string describe(const char* what, const std::filesystem::path& path) {
-    return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
+std::string describe(const char* what, const std::string& name) {
+    return std::string(what) + " " + name + ": " + std::strerror(errno);
 }
 
 ssize_t readBlock(int fd, char* buffer, size_t size) {
@@ -31,23 +33,25 @@ ssize_t readBlock(int fd, char* buffer, size_t size) {
     }
 }
 
-bool packInto(const std::filesystem::path& source, const std::filesystem::path& target,
-              std::string& error) {
-    GzFile stream(gzopen(target.c_str(), "wb"));
-    if (!stream) {
-        error = describe("Cannot create", target);
+bool packDescriptors(int source, int target, const std::string& sourceName,
+                     const std::string& targetName, std::string& error) {
+    // The stream closes the descriptor it is given; the caller keeps its own.
+    const int streamFd = ::fcntl(target, F_DUPFD_CLOEXEC, 0);
+    if (streamFd < 0) {
+        error = describe("Cannot write", targetName);
         return false;
     }
-    UniqueFd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!input) {
-        error = describe("Cannot open", source);
+    GzFile stream(gzdopen(streamFd, "wb"));
+    if (!stream) {
+        ::close(streamFd);
+        error = "Cannot start a gzip stream in " + targetName;
         return false;
     }
     auto buffer = std::make_unique_for_overwrite<char[]>(GzipPacker::kBlockSize);
     while (true) {
-        const ssize_t n = readBlock(input.get(), buffer.get(), GzipPacker::kBlockSize);
+        const ssize_t n = readBlock(source, buffer.get(), GzipPacker::kBlockSize);
         if (n < 0) {
-            error = describe("Cannot read", source);
+            error = describe("Cannot read", sourceName);
             return false;
         }
         if (n == 0)
@@ -55,13 +59,35 @@ bool packInto(const std::filesystem::path& source, const std::filesystem::path& 
         if (gzwrite(stream.get(), buffer.get(), static_cast<unsigned>(n)) != n) {
             int code = Z_OK;
             const char* reason = gzerror(stream.get(), &code);
-            error = "Cannot write " + target.string() + ": " + (reason ? reason : "gzip error");
+            error = "Cannot write " + targetName + ": " + (reason ? reason : "gzip error");
             return false;
         }
     }
     const int closed = gzclose(stream.release());
     if (closed != Z_OK) {
-        error = "Cannot finish " + target.string() + " (zlib error " + std::to_string(closed) + ")";
+        error = "Cannot finish " + targetName + " (zlib error " + std::to_string(closed) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool packInto(const std::filesystem::path& source, const std::filesystem::path& target,
+              bool& created, std::string& error) {
+    UniqueFd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!input) {
+        error = describe("Cannot open", source.string());
+        return false;
+    }
+    UniqueFd output(createReplacingFile(target.c_str(), 0600));
+    if (!output) {
+        error = describe("Cannot create", target.string());
+        return false;
+    }
+    created = true;
+    if (!packDescriptors(input.get(), output.get(), source.string(), target.string(), error))
+        return false;
+    if (!output.close()) {
+        error = describe("Cannot write", target.string());
         return false;
     }
     return true;
@@ -71,11 +97,19 @@ bool packInto(const std::filesystem::path& source, const std::filesystem::path& 
 
 bool GzipPacker::pack(const std::filesystem::path& source, const std::filesystem::path& target,
                       std::string& error) {
-    if (packInto(source, target, error))
+    bool created = false;
+    if (packInto(source, target, created, error))
         return true;
-    std::error_code ignored;
-    std::filesystem::remove(target, ignored);
+    if (created) {
+        std::error_code ignored;
+        std::filesystem::remove(target, ignored);
+    }
     return false;
+}
+
+bool GzipPacker::pack(int source, int target, std::string& error) {
+    return packDescriptors(source, target, "descriptor " + std::to_string(source),
+                           "descriptor " + std::to_string(target), error);
 }
 
 }  // namespace velmora

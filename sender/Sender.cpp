@@ -1,15 +1,22 @@
 #include "sender/Sender.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <system_error>
 
 #include <fmt/format.h>
 
 #include "core/Deployment.h"
+#include "core/config/TextFile.h"
 #include "core/crypto/JobFileCipher.h"
 #include "core/model/PrinterMasks.h"
 #include "core/xml/XmlHelpers.h"
+#include "platform/FileIo.h"
 #include "sender/CupsJobList.h"
 #include "sender/GzipPacker.h"
 #include "sender/NumericAwareOrder.h"
@@ -32,19 +39,6 @@ constexpr const char* kOptionCollate = "com.apple.print.PrintSettings.PMCopyColl
 constexpr const char* kOptionDuplex = "Duplex";
 constexpr const char* kUntitled = "Untitled document";
 
-bool endsWithExtension(std::string_view name, std::string_view extension) {
-    if (name.size() < extension.size() + 1)
-        return false;
-    std::string_view tail = name.substr(name.size() - extension.size());
-    if (name[name.size() - extension.size() - 1] != '.')
-        return false;
-    return std::equal(tail.begin(), tail.end(), extension.begin(), extension.end(),
-                      [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) ==
-                                 std::tolower(static_cast<unsigned char>(b));
-                      });
-}
-
 // The last component of a path, ignoring closing slashes ("/var/spool/57/" gives "57").
 std::string lastPathComponent(std::string path) {
     while (path.size() > 1 && path.back() == '/')
@@ -53,20 +47,21 @@ std::string lastPathComponent(std::string path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Removes what a failed step left; the message already says what went wrong.
-void removeQuietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
+std::string describeErrno(const char* what, const fs::path& path) {
+    return fmt::format("{} {}: {}", what, path.string(), std::strerror(errno));
 }
 
-bool replaceWith(const fs::path& from, const fs::path& to, std::string& reason) {
-    std::error_code ec;
-    fs::remove(to, ec);
-    if (!ec)
-        fs::rename(from, to, ec);
-    if (ec)
-        reason = ec.message();
-    return !ec;
+// The message goes to a file the console shows and then deletes; a service's error text can be
+// anything. A failed job has no title, so a title marker in its text is shown as text.
+std::string messageForFile(std::string_view message, bool delivered) {
+    std::string text = toValidUtf8(message);
+    if (!delivered) {
+        for (size_t at = text.find("/phTit"); at != std::string::npos;
+             at = text.find("/phTit", at + 2)) {
+            text.insert(at + 1, " ");
+        }
+    }
+    return truncateUtf8(std::move(text), Sender::kMaxMessageBytes);
 }
 
 }  // namespace
@@ -111,7 +106,7 @@ std::vector<std::string> Sender::sortedFilesFrom(const fs::path& directory,
     fs::directory_iterator it(directory, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::string name = it->path().filename().string();
-        if (endsWithExtension(name, extension))
+        if (SpoolFolder::hasExtension(name, extension))
             names.push_back(std::move(name));
     }
     if (ec) {
@@ -211,6 +206,10 @@ bool Sender::runInternal(std::string& message) {
     logger_.notice("user: {}", userName_);
 
     std::string error;
+    if (!openSpoolFolder(error)) {
+        message = error;
+        return false;
+    }
     const bool loaded = config_.loadSetup(userName_, error);
     if (!loaded)
         logger_.error("Cannot load the setup of {}: {}", userName_, error);
@@ -242,12 +241,14 @@ bool Sender::runInternal(std::string& message) {
 
 void Sender::run() {
     std::string message;
+    bool delivered = false;
     try {
-        runInternal(message);
+        delivered = runInternal(message);
     } catch (const std::exception& exception) {
         // The user must hear of the job either way; the exit status cannot tell anyone.
         message = fmt::format("Printing error: {}", exception.what());
     }
+    message = messageForFile(message, delivered);
     logger_.notice("{}", message);
     if (!userName_.empty() && !message.empty())
         writeMessageFile(message);
@@ -259,9 +260,40 @@ void Sender::writeMessageFile(const std::string& message) const {
         logger_.error("No message file for the user name {}", userName_);
         return;
     }
+    // Only the user may read it. Run as root, the sender hands it to the user; run as some
+    // other account, it could neither do that nor let the user read it.
+    FileOwner owner;
+    if (const std::optional<Config::Account> account = Config::lookUpAccount(userName_)) {
+        if (::geteuid() == 0) {
+            owner = {account->uid, account->gid};
+        } else if (::geteuid() != account->uid) {
+            logger_.error("Cannot write {}: the sender does not run as {}", path.string(),
+                          userName_);
+            return;
+        }
+    }
     std::string error;
-    if (!writeFileAtomically(path, message, error, 0644))
+    if (!writeFileAtomically(path, message, error, 0600, owner))
         logger_.error("Cannot write {}: {}", path.string(), error);
+}
+
+bool Sender::openSpoolFolder(std::string& error) {
+    if (spool_)
+        return true;
+    spool_ = SpoolFolder::open(jobDir_, error);
+    if (!spool_)
+        logger_.error("{}", error);
+    return spool_.has_value();
+}
+
+void Sender::removeJobFiles() {
+    for (const std::string& name : pageNames_) {
+        spool_->remove(name);
+        spool_->remove(name + ".enc");
+    }
+    std::string error;
+    if (!spool_->removeIfEmpty(error))
+        logger_.error("Cannot remove the spool directory {}: {}", jobDir_, error);
 }
 
 bool Sender::send(std::string& error) {
@@ -276,8 +308,7 @@ bool Sender::send(std::string& error) {
     if (sendPages(jobId, directUrl, serverUrl, pageCount, error)) {
         if (!inetProvider_.finishJob(jobId, pageCount, error))
             return false;
-        if (!removeFlatDirectory(jobDir_))
-            logger_.error("Cannot remove the spool directory {}", jobDir_);
+        removeJobFiles();
         return true;
     }
     logger_.error("Delivery error, job cancelled. Error: {}", error);
@@ -289,6 +320,8 @@ bool Sender::send(std::string& error) {
 
 bool Sender::sendPages(int jobId, const std::string& directUrl, const std::string& serverUrl,
                        int& pageCount, std::string& error) {
+    if (!openSpoolFolder(error))
+        return false;
     // The upload address comes from the network; nothing is sent to anything but a web server.
     if (!ServiceUrl::isHttpUrl(serverUrl)) {
         error = fmt::format("The service named no valid upload address (\"{}\")", serverUrl);
@@ -339,12 +372,14 @@ bool Sender::requestKey(int jobId, std::vector<uint8_t>& key, std::string& error
 }
 
 bool Sender::preparePages(std::span<const uint8_t> key, int& pageCount, std::string& error) {
-    const std::vector<std::string> names = sortedFilesFrom(jobDir_, "bmp");
-    if (names.empty()) {
+    std::string reason;
+    if (!spool_->filesWithExtension("bmp", pageNames_, reason))
+        logger_.error("Error reading directory contents at path {}: {}", jobDir_, reason);
+    if (pageNames_.empty()) {
         error = fmt::format("No page files found in {}", jobDir_);
         return false;
     }
-    for (const std::string& name : names) {
+    for (const std::string& name : pageNames_) {
         if (!preparePage(name, key, error))
             return false;
         ++pageCount;
@@ -355,25 +390,24 @@ bool Sender::preparePages(std::span<const uint8_t> key, int& pageCount, std::str
 
 bool Sender::preparePage(const std::string& name, std::span<const uint8_t> key,
                          std::string& error) {
-    const fs::path source = fs::path(jobDir_) / name;
-    const PageFiles files{source, fs::path(source.string() + ".enc"),
-                          fs::path(source.string() + ".tmp")};
+    const std::string prepared = name + ".enc";
+    const std::string temporary = name + ".tmp";
+    const std::string sourcePath = spool_->pathOf(name).string();
+    const std::string preparedPath = spool_->pathOf(prepared).string();
     logger_.notice("processing file: {}", name);
-    logger_.notice("srcFile: {} encFile: {} tempFile: {}", files.source.string(),
-                   files.prepared.string(), files.temporary.string());
-    logger_.notice("copying {} to {}", files.source.string(), files.prepared.string());
-    std::error_code ec;
-    // A prepared page left by an earlier attempt is never overwritten.
-    fs::copy_file(files.source, files.prepared, fs::copy_options::none, ec);
-    if (ec) {
-        logger_.error("copy failed: {}", ec.message());
-        error =
-            fmt::format("Failed to copy {} to {}", files.source.string(), files.prepared.string());
+    logger_.notice("srcFile: {} encFile: {} tempFile: {}", sourcePath, preparedPath,
+                   spool_->pathOf(temporary).string());
+    logger_.notice("copying {} to {}", sourcePath, preparedPath);
+    std::string reason;
+    UniqueFd content = copyPage(name, prepared, reason);
+    if (!content) {
+        logger_.error("copy failed: {}", reason);
+        error = fmt::format("Failed to copy {} to {}", sourcePath, preparedPath);
         return false;
     }
     if (job_.packed()) {
         logger_.notice("zipping...");
-        if (!packPage(files, error))
+        if (!packPage(content, prepared, temporary, error))
             return false;
     } else {
         logger_.notice("skip zipping (job.packed is false)");
@@ -381,53 +415,93 @@ bool Sender::preparePage(const std::string& name, std::span<const uint8_t> key,
     const int mode = job_.encryption();
     if (mode == kEncryptionAes || mode == kEncryptionAes0) {
         logger_.notice("encrypting...");
-        if (!encryptPage(files, key, error))
+        if (!encryptPage(content, prepared, temporary, key, error))
             return false;
     } else {
         logger_.notice("skip encryption (job.encryption is {})", mode);
     }
-    const std::uintmax_t size = fs::file_size(files.prepared, ec);
-    if (ec || size > static_cast<std::uintmax_t>(SenderInetProvider::kMaxPageBytes)) {
-        error = ec ? fmt::format("Cannot read the size of {}: {}", files.prepared.string(),
-                                 ec.message())
-                   : fmt::format(
-                         "The prepared page {} is too large to send ({} bytes; page "
-                         "uploads allow at most {} bytes)",
-                         files.prepared.string(), size, SenderInetProvider::kMaxPageBytes);
+    struct stat info {};
+    if (::fstat(content.get(), &info) != 0) {
+        error = describeErrno("Cannot read the size of", preparedPath);
+        return false;
+    }
+    if (info.st_size > SenderInetProvider::kMaxPageBytes) {
+        error = fmt::format(
+            "The prepared page {} is too large to send ({} bytes; page uploads allow at most {} "
+            "bytes)",
+            preparedPath, info.st_size, SenderInetProvider::kMaxPageBytes);
         return false;
     }
     return true;
 }
 
-bool Sender::packPage(const PageFiles& files, std::string& error) {
+// The page is read through the descriptor that was checked, and its copy is a new file: a
+// prepared page from an earlier attempt, or a link planted under its name, stops the job.
+UniqueFd Sender::copyPage(const std::string& name, const std::string& prepared,
+                          std::string& reason) const {
+    const UniqueFd page = spool_->openPage(name, reason);
+    if (!page)
+        return UniqueFd();
+    UniqueFd copy = spool_->createNew(prepared, reason);
+    if (!copy)
+        return UniqueFd();
+    if (!copyFully(page.get(), copy.get())) {
+        reason = describeErrno("Cannot copy", spool_->pathOf(name));
+        spool_->remove(prepared);
+        return UniqueFd();
+    }
+    return copy;
+}
+
+bool Sender::packPage(UniqueFd& content, const std::string& prepared, const std::string& temporary,
+                      std::string& error) {
     std::string reason;
-    if (!GzipPacker::pack(files.prepared, files.temporary, reason) ||
-        !replaceWith(files.temporary, files.prepared, reason)) {
+    UniqueFd packed = spool_->createNew(temporary, reason);
+    bool ok = static_cast<bool>(packed);
+    if (ok && ::lseek(content.get(), 0, SEEK_SET) != 0) {
+        reason = describeErrno("Cannot rewind", spool_->pathOf(prepared));
+        ok = false;
+    }
+    ok = ok && GzipPacker::pack(content.get(), packed.get(), reason) &&
+         spool_->rename(temporary, prepared, reason);
+    if (!ok) {
         logger_.error("zip failed: {}", reason);
-        removeQuietly(files.temporary);
-        error = fmt::format("Failed to zip {} to {}", files.prepared.string(),
-                            files.temporary.string());
+        // Only a temporary this run made is removed; one that was there before is not ours.
+        if (packed)
+            spool_->remove(temporary);
+        error = fmt::format("Failed to zip {} to {}", spool_->pathOf(prepared).string(),
+                            spool_->pathOf(temporary).string());
         return false;
     }
+    content = std::move(packed);
     return true;
 }
 
-bool Sender::encryptPage(const PageFiles& files, std::span<const uint8_t> key, std::string& error) {
+bool Sender::encryptPage(UniqueFd& content, const std::string& prepared,
+                         const std::string& temporary, std::span<const uint8_t> key,
+                         std::string& error) {
     std::string reason;
-    if (!encryptJobFile(files.prepared, files.temporary, key, reason) ||
-        !replaceWith(files.temporary, files.prepared, reason)) {
+    UniqueFd encrypted = spool_->createNew(temporary, reason);
+    const bool ok = encrypted && encryptJobFile(content.get(), encrypted.get(), key, reason) &&
+                    spool_->rename(temporary, prepared, reason);
+    if (!ok) {
         logger_.error("encryption failed: {}", reason);
-        removeQuietly(files.temporary);
-        error = fmt::format("Failed to encrypt {} to {}", files.prepared.string(),
-                            files.temporary.string());
+        if (encrypted)
+            spool_->remove(temporary);
+        error = fmt::format("Failed to encrypt {} to {}", spool_->pathOf(prepared).string(),
+                            spool_->pathOf(temporary).string());
         return false;
     }
+    content = std::move(encrypted);
     return true;
 }
 
 bool Sender::uploadPages(int jobId, std::optional<DirectAddress> direct,
                          const std::string& serverUrl, int pageCount, std::string& error) {
-    const std::vector<std::string> names = sortedFilesFrom(jobDir_, "enc");
+    std::vector<std::string> names;
+    std::string reason;
+    if (!spool_->filesWithExtension("enc", names, reason))
+        logger_.error("Error reading directory contents at path {}: {}", jobDir_, reason);
     // Counted before anything is sent: a stray prepared page from an earlier attempt could
     // otherwise go out under another page's number.
     if (names.size() > static_cast<size_t>(pageCount)) {
@@ -441,7 +515,7 @@ bool Sender::uploadPages(int jobId, std::optional<DirectAddress> direct,
     int pageNo = 0;
     for (const std::string& name : names) {
         ++pageNo;
-        const fs::path path = fs::path(jobDir_) / name;
+        const fs::path path = spool_->pathOf(name);
         logger_.notice("posting page {} from file {}", pageNo, name);
         if (direct) {
             const std::string postUrl = direct->url("/post");

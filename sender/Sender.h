@@ -12,10 +12,12 @@
 #include "core/model/JobData.h"
 #include "core/model/RemotePrinterArray.h"
 #include "platform/Logger.h"
+#include "platform/UniqueFd.h"
 #include "sender/DirectAddress.h"
 #include "sender/OptionsList.h"
 #include "sender/SenderConfig.h"
 #include "sender/SenderInetProvider.h"
+#include "sender/SpoolFolder.h"
 
 namespace velmora {
 
@@ -64,13 +66,10 @@ class Sender {
     RemotePrinterArray& remotePrinters() { return remotePrinters_; }
     const Person& currentUser() const { return currentUser_; }
 
-  private:
-    struct PageFiles {
-        std::filesystem::path source;
-        std::filesystem::path prepared;
-        std::filesystem::path temporary;
-    };
+    // A message file holds at most this many bytes of text.
+    static constexpr size_t kMaxMessageBytes = 2048;
 
+  private:
     void fillJobFromOptions(const OptionsList& options);
     std::shared_ptr<RemotePrinter> printerForQueue(std::string_view queueName) const;
     std::shared_ptr<RemotePrinter> findDestinationPrinter();
@@ -78,13 +77,19 @@ class Sender {
     void logJob() const;
     void showNotLoggedAlert() const;
     void writeMessageFile(const std::string& message) const;
+    bool openSpoolFolder(std::string& error);
+    void removeJobFiles();
 
     std::optional<DirectAddress> probeDirectAddress(int jobId, const std::string& directUrl);
     bool requestKey(int jobId, std::vector<uint8_t>& key, std::string& error);
     bool preparePages(std::span<const uint8_t> key, int& pageCount, std::string& error);
     bool preparePage(const std::string& name, std::span<const uint8_t> key, std::string& error);
-    bool packPage(const PageFiles& files, std::string& error);
-    bool encryptPage(const PageFiles& files, std::span<const uint8_t> key, std::string& error);
+    UniqueFd copyPage(const std::string& name, const std::string& prepared,
+                      std::string& reason) const;
+    bool packPage(UniqueFd& content, const std::string& prepared, const std::string& temporary,
+                  std::string& error);
+    bool encryptPage(UniqueFd& content, const std::string& prepared, const std::string& temporary,
+                     std::span<const uint8_t> key, std::string& error);
     bool uploadPages(int jobId, std::optional<DirectAddress> direct, const std::string& serverUrl,
                      int pageCount, std::string& error);
 
@@ -98,6 +103,11 @@ class Sender {
     std::string userName_;
     std::string destinationPrinterId_;
     std::string spoolDir_;
+    // Held open from the check on, so that the pages and the sender's own files are always
+    // those of the folder that was checked.
+    std::optional<SpoolFolder> spool_;
+    // The page files read for this job; with their prepared copies, what completion removes.
+    std::vector<std::string> pageNames_;
 };
 
 }  // namespace velmora

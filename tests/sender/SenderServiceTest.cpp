@@ -54,6 +54,18 @@ TEST_F(SenderServiceTest, DeliversTheJobAndLeavesTheSuccessMessage) {
                        "/tdUpload.aspx?job=" + std::to_string(jobId)));
 }
 
+TEST_F(SenderServiceTest, CompletionRemovesThePagesAndItsOwnFilesButNothingElse) {
+    writePage("1.bmp", 100);
+    writePage("2.bmp", 100);
+    ScratchDirectory::writeFile(spoolDir() / "notes.txt", "not the sender's");
+    EXPECT_EQ(runSender(), successMessage());
+    EXPECT_EQ(ScratchDirectory::readFile(spoolDir() / "notes.txt"), "not the sender's");
+    for (const char* name : {"1.bmp", "1.bmp.enc", "2.bmp", "2.bmp.enc", "1.bmp.tmp"})
+        EXPECT_FALSE(std::filesystem::exists(spoolDir() / name)) << name;
+    EXPECT_TRUE(logged("Cannot remove the spool directory " + spoolDir().string() +
+                       ": Cannot remove " + spoolDir().string() + ": Directory not empty"));
+}
+
 TEST_F(SenderServiceTest, MissingTitleAndFormatTakeTheirDefaultsAndACustomSizeItsSetup) {
     setup_.defaultFormat = "Custom";
     setup_.customWidth = 1500;
