@@ -41,8 +41,13 @@ bool SpoolFolder::hasExtension(std::string_view name, std::string_view extension
                       });
 }
 
-std::optional<SpoolFolder> SpoolFolder::open(const std::filesystem::path& path,
+std::optional<SpoolFolder> SpoolFolder::open(const std::filesystem::path& givenPath,
                                              std::string& error) {
+    // A closing slash would make the system follow a link in the last place after all.
+    std::string text = givenPath.string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    const std::filesystem::path path(text);
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) {
         error = errno == ELOOP || errno == ENOTDIR

@@ -84,6 +84,16 @@ TEST_F(GzipPackerTest, AMissingSourceOrUnwritableTargetFailsAndLeavesNothing) {
     error.clear();
     EXPECT_FALSE(GzipPacker::pack(spoolDir() / "page.bmp", scratch_ / "no" / "dir.gz", error));
     EXPECT_FALSE(error.empty());
+
+    // A link at either name is refused, and what it names is left as it was.
+    ScratchDirectory::writeFile(scratch_ / "victim", "unchanged");
+    std::filesystem::create_symlink(scratch_ / "victim", spoolDir() / "linked.gz");
+    EXPECT_FALSE(GzipPacker::pack(spoolDir() / "page.bmp", spoolDir() / "linked.gz", error));
+    std::filesystem::create_symlink(scratch_ / "victim", spoolDir() / "linked.bmp");
+    EXPECT_FALSE(GzipPacker::pack(spoolDir() / "linked.bmp", spoolDir() / "out.gz", error));
+    EXPECT_EQ(ScratchDirectory::readFile(scratch_ / "victim"), "unchanged");
+    EXPECT_TRUE(std::filesystem::is_symlink(spoolDir() / "linked.gz"));
+    EXPECT_FALSE(std::filesystem::exists(spoolDir() / "out.gz"));
 }
 
 }  // namespace

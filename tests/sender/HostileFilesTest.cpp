@@ -42,8 +42,8 @@ class HostileSpoolTest : public SenderFixture {
     }
 
     // Pages prepared and sent to a stand-in upload address, as the delivery does.
-    bool sendPages(std::string& error) {
-        Sender sender(options(), systemDir());
+    bool sendPages(std::string& error, const std::string& spoolSuffix = "") {
+        Sender sender(options({{"SpoolDir", spoolDir().string() + spoolSuffix}}), systemDir());
         sender.config().setToken(kToken);
         sender.job().setPacked(true);
         sender.job().setEncryption(0);
@@ -133,17 +133,19 @@ TEST_F(HostileSpoolTest, TheSpoolFolderMustBeARealFolderNoOtherAccountMayWrite) 
          "may be written by other accounts"},
     };
     for (const auto& c : cases) {
-        fs::remove_all(spoolDir());
-        fs::create_directory(spoolDir());
-        ::chmod(spoolDir().c_str(), 0700);
-        writePage("1.bmp", 100);
-        c.make();
-        std::string error;
-        EXPECT_FALSE(sendPages(error)) << c.label;
-        EXPECT_NE(error.find(c.reason), std::string::npos) << c.label << ": " << error;
-        EXPECT_FALSE(fs::exists(spoolDir() / "1.bmp.enc")) << c.label;
-        EXPECT_FALSE(fs::exists(real / "1.bmp.enc")) << c.label;
-        EXPECT_TRUE(server_.requests().empty()) << c.label;
+        for (bool closingSlash : {false, true}) {
+            fs::remove_all(spoolDir());
+            fs::create_directory(spoolDir());
+            ::chmod(spoolDir().c_str(), 0700);
+            writePage("1.bmp", 100);
+            c.make();
+            std::string error;
+            EXPECT_FALSE(sendPages(error, closingSlash ? "/" : "")) << c.label << closingSlash;
+            EXPECT_NE(error.find(c.reason), std::string::npos) << c.label << ": " << error;
+            EXPECT_FALSE(fs::exists(spoolDir() / "1.bmp.enc")) << c.label;
+            EXPECT_FALSE(fs::exists(real / "1.bmp.enc")) << c.label;
+            EXPECT_TRUE(server_.requests().empty()) << c.label;
+        }
     }
 }
 
