@@ -100,6 +100,12 @@ FileCheck ownedByUserOrRoot(const std::string& userName, const fs::path& path) {
                                  info.st_mode & 07777);
             return false;
         }
+        // A second name could make another user's (or root's) setup this one.
+        if (info.st_nlink != 1) {
+            reason =
+                fmt::format("{} has {} names; a setup file has one", path.string(), info.st_nlink);
+            return false;
+        }
         return true;
     };
 }
@@ -107,13 +113,16 @@ FileCheck ownedByUserOrRoot(const std::string& userName, const fs::path& path) {
 // The folder below `home` that held an older installation's file, reached one component at a
 // time without following links: a link anywhere below the home could lead to another account's
 // folder.
-UniqueFd openOlderSetupFolder(const fs::path& home) {
+// `failure` is the errno of the step that failed.
+UniqueFd openOlderSetupFolder(const fs::path& home, int& failure) {
     UniqueFd folder(::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    failure = errno;
     for (const fs::path& component : fs::path(kOlderSetupFolder)) {
         if (!folder)
             break;
         folder = UniqueFd(::openat(folder.get(), component.c_str(),
                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        failure = errno;
     }
     return folder;
 }
@@ -124,7 +133,9 @@ bool readOlderSetup(int folder, const fs::path& path, const Config::Account& acc
                     std::string& text, std::string& error) {
     UniqueFd fd(::openat(folder, kOlderSetupName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
-        error = fmt::format("Cannot open {}: {}", path.string(), std::strerror(errno));
+        // Having no older file is the usual case and no error.
+        if (errno != ENOENT)
+            error = fmt::format("Cannot open {}: {}", path.string(), std::strerror(errno));
         return false;
     }
     const FileCheck usersOwn = [&](const struct stat& info, std::string& reason) {
@@ -209,15 +220,20 @@ bool Config::migrateSetup(const fs::path& newPath, const std::string& userName) 
     const std::optional<Account> account = lookUpAccount(userName);
     if (!account)
         return false;
-    const UniqueFd folder = openOlderSetupFolder(homeFolderForUser(userName));
-    if (!folder)
+    int failure = 0;
+    const UniqueFd folder = openOlderSetupFolder(homeFolderForUser(userName), failure);
+    if (!folder) {
+        if (failure == ELOOP || failure == ENOTDIR)
+            logger().error("Not migrating {}: a folder on the way is a link", oldPath.string());
         return false;
+    }
     // Copied rather than renamed: what is written is exactly what was checked, even if the
     // name is swapped meanwhile, and it crosses file systems alike.
     std::string text;
     std::string error;
     if (!readOlderSetup(folder.get(), oldPath, *account, text, error)) {
-        logger().error("Not migrating: {}", error);
+        if (!error.empty())
+            logger().error("Not migrating: {}", error);
         return false;
     }
     std::error_code ec;

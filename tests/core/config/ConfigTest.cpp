@@ -402,6 +402,15 @@ TEST_F(ForeignOwnerConfigTest, SetupFileIsUsedOnlyWhenItsUserOrRootOwnsItAndNoOn
             EXPECT_EQ(fresh->token(), "") << label;
         }
     }
+
+    // Root's own setup given a second name as somebody else's.
+    writeOwned(setupPath(self), setupText("<token>roots</token>"), 0, 0600);
+    fs::remove(setupPath("nobody"));
+    fs::create_hard_link(setupPath(self), setupPath("nobody"));
+    std::string error;
+    EXPECT_FALSE(config->loadSetup("nobody", error));
+    EXPECT_THAT(error, ::testing::HasSubstr("has 2 names"));
+    EXPECT_EQ(config->token(), "");
 }
 
 TEST_F(ForeignOwnerConfigTest, OnlyTheUsersOwnOlderFileIsMovedAndItStaysTheirs) {
@@ -444,6 +453,8 @@ TEST_F(ConfigTest, OlderFileBehindALinkedFolderIsNotMigrated) {
     std::string error;
     EXPECT_FALSE(config->loadSetup(self, error));
     EXPECT_EQ(config->token(), "");
+    EXPECT_THAT(log->messages(), ::testing::Contains("Not migrating " + olderPath().string() +
+                                                     ": a folder on the way is a link"));
     EXPECT_TRUE(fs::exists(victimFile));
     EXPECT_FALSE(fs::exists(fs::symlink_status(setupPath(self))));
 
