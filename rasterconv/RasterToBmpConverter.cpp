@@ -264,6 +264,7 @@ bool RasterToBmpConverter::readPage(cups_raster_t* raster, const cups_page_heade
                           height);
         }
     }
+    page_.finish();
     return true;
 }
 
