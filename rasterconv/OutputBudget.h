@@ -13,6 +13,8 @@ struct OutputLimits {
     uint64_t maxRunBytes = uint64_t{16} << 30;
     // Space the output folder's file system keeps free for unprivileged users after each page.
     uint64_t minFreeBytes = uint64_t{512} << 20;
+    // Files (inodes) it keeps free: every page header, however small its page, makes a file.
+    uint64_t minFreeFiles = 10000;
 };
 
 // Admits page files against the limits of one run.

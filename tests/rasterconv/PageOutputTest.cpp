@@ -130,13 +130,6 @@ TEST_F(PageOutputTest, AnOutputFolderThatIsALinkIsRefused) {
         logged(LogLevel::Error, "Output path is a symbolic link, not a directory: " + output()));
 }
 
-// Bytes available to unprivileged users on the file system of `path`, as statvfs reports them.
-uint64_t availableBytes(const std::string& path) {
-    struct statvfs info {};
-    EXPECT_EQ(::statvfs(path.c_str(), &info), 0);
-    return uint64_t{info.f_bavail} * info.f_frsize;
-}
-
 TEST_F(PageOutputTest, TheRunStopsWritingAtItsTotalSize) {
     struct Case {
         const char* what;
@@ -184,24 +177,47 @@ TEST_F(PageOutputTest, ATinyRasterOfAHugePageWritesNoHugeFile) {
     EXPECT_EQ(page(2).substr(54, 3), "\x03\x02\x01");
 }
 
-TEST_F(PageOutputTest, PagesThatWouldEatIntoTheFreeSpaceFloorAreRefused) {
-    writeThreePages(16, 16);
-    OutputLimits limits;
-    // Whatever else runs on this machine, it does not free a gigabyte during the test.
-    limits.minFreeBytes = availableBytes(output()) + (uint64_t{1} << 30);
-    EXPECT_EQ(RasterToBmpConverter(limits).run({"kestroVLConvert", input(), output()}), 1);
-    EXPECT_TRUE(outputEntries().empty());
-    bool toldWhy = false;
-    for (const std::string& line : log_->messages(LogLevel::Error)) {
-        toldWhy |=
-            line.starts_with("process_page: page 1 does not fit the output budget: " +
-                             std::to_string(bmpSize(16, 16)) + " bytes would leave less than " +
-                             std::to_string(limits.minFreeBytes) + " bytes free");
-    }
-    EXPECT_TRUE(toldWhy);
+// Free space and free files on the file system of `path`, as statvfs reports them.
+struct statvfs fileSystemOf(const std::string& path) {
+    struct statvfs info {};
+    EXPECT_EQ(::statvfs(path.c_str(), &info), 0);
+    return info;
+}
 
-    limits.minFreeBytes = 0;
-    EXPECT_EQ(RasterToBmpConverter(limits).run({"kestroVLConvert", input(), output()}), 0);
+TEST_F(PageOutputTest, PagesThatWouldEatIntoTheFreeSpaceFloorsAreRefused) {
+    writeThreePages(16, 16);
+    const struct statvfs now = fileSystemOf(output());
+    const uint64_t availableBytes = uint64_t{now.f_bavail} * now.f_frsize;
+    struct Case {
+        const char* what;
+        OutputLimits limits;
+        std::string refusal;
+    };
+    // Whatever else runs on this machine does not free a gigabyte or a million files meanwhile.
+    const uint64_t bytesFloor = availableBytes + (uint64_t{1} << 30);
+    const uint64_t filesFloor = uint64_t{now.f_favail} + 1000000;
+    const std::vector<Case> cases = {
+        {"space",
+         {.maxRunBytes = 1 << 20, .minFreeBytes = bytesFloor, .minFreeFiles = 0},
+         fmt::format("{} bytes would leave less than {} bytes free", bmpSize(16, 16), bytesFloor)},
+        {"files",
+         {.maxRunBytes = 1 << 20, .minFreeBytes = 0, .minFreeFiles = filesFloor},
+         fmt::format("one more file would leave fewer than {} files free", filesFloor)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        log_->clear();
+        EXPECT_EQ(RasterToBmpConverter(c.limits).run({"kestroVLConvert", input(), output()}), 1);
+        EXPECT_TRUE(outputEntries().empty());
+        bool toldWhy = false;
+        for (const std::string& line : log_->messages(LogLevel::Error)) {
+            toldWhy |= line.starts_with("process_page: page 1 does not fit the output budget: " +
+                                        c.refusal);
+        }
+        EXPECT_TRUE(toldWhy);
+    }
+    const OutputLimits roomy{.maxRunBytes = 1 << 20, .minFreeBytes = 0, .minFreeFiles = 0};
+    EXPECT_EQ(RasterToBmpConverter(roomy).run({"kestroVLConvert", input(), output()}), 0);
     EXPECT_EQ(outputEntries().size(), 3u);
 }
 
