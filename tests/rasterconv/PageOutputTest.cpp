@@ -117,6 +117,23 @@ TEST_F(PageOutputTest, PlantedLinksAreReplacedNeverFollowed) {
                                      ".0001.bmp.tmp", "0002.bmp.part", "0003.bmp~"}));
 }
 
+TEST_F(PageOutputTest, AnEntryThatCannotBeReplacedFailsOnlyItsPage) {
+    writeThreePages(8, 4);
+    const fs::path blocking = fs::path(output()) / "0002.bmp";
+    fs::create_directory(blocking);
+    ScratchDirectory::writeFile(blocking / "kept", "kept");
+
+    EXPECT_EQ(convert(), 0);
+
+    EXPECT_EQ(outputEntries(), (std::set<std::string>{"0001.bmp", "0002.bmp", "0003.bmp"}));
+    EXPECT_EQ(ScratchDirectory::readFile(blocking / "kept"), "kept");
+    EXPECT_EQ(page(3).size(), bmpSize(8, 4));
+    EXPECT_TRUE(logged(LogLevel::Error, "write_bmp: failed to complete file " + blocking.string() +
+                                            ": Is a directory"));
+    EXPECT_TRUE(
+        logged(LogLevel::Info, "Conversion complete: 3 page(s) total, 2 converted, 1 failed"));
+}
+
 TEST_F(PageOutputTest, AnOutputFolderThatIsALinkIsRefused) {
     writeThreePages(8, 4);
     const fs::path elsewhere = scratch_ / "elsewhere";
