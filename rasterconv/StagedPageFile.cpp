@@ -47,10 +47,11 @@ StagedPageFile::~StagedPageFile() {
 
 bool StagedPageFile::create() {
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        // A leading dot and a suffix after ".bmp": never listed as a page.
+        // A leading dot and a suffix after ".bmp": never listed as a page. Owner only: the
+        // pages are someone's printed document.
         std::string candidate = "." + name_ + "." + randomSuffix();
         const int fd = ::openat(directoryFd_, candidate.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             file_ = UniqueFd(fd);
             temporaryName_ = std::move(candidate);

@@ -67,7 +67,8 @@ class PageOutputTest : public ConverterFixture {
             ::_exit(127);
         }
         int status = 0;
-        ::waitpid(pid, &status, 0);
+        if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
+            return -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 };
@@ -86,7 +87,7 @@ TEST_F(PageOutputTest, APageCutOffByTheFileSizeLimitLeavesNothingBehind) {
     EXPECT_EQ(page(3).substr(54, 3), std::string("\0\0\3", 3));
 }
 
-TEST_F(PageOutputTest, PlantedLinksAreReplacedNeverFollowed) {
+TEST_F(PageOutputTest, PlantedLinksAreReplacedNeverFollowedAndPagesArePrivate) {
     writeThreePages(8, 4);
     const fs::path victim = scratch_ / "victim";
     const fs::path wouldBeCreated = scratch_ / "created-through-link";
@@ -109,6 +110,7 @@ TEST_F(PageOutputTest, PlantedLinksAreReplacedNeverFollowed) {
         struct stat info {};
         ASSERT_EQ(::lstat((out / name).c_str(), &info), 0) << name;
         EXPECT_TRUE(S_ISREG(info.st_mode)) << name;
+        EXPECT_EQ(info.st_mode & 07777, 0600u) << name << ": readable by its owner only";
         EXPECT_EQ(static_cast<uint64_t>(info.st_size), bmpSize(8, 4)) << name;
     }
     // The converter's own temporaries are gone; what it did not create is left alone.
