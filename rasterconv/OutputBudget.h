@@ -26,7 +26,6 @@ class OutputBudget {
     // empty when it may.
     std::string refusal(int directoryFd, uint64_t bytes) const;
     void spend(uint64_t bytes) { spent_ += bytes; }
-    uint64_t spent() const { return spent_; }
 
   private:
     OutputLimits limits_;
