@@ -1,16 +1,14 @@
 #include "BmpWriter.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <utility>
 
+#include "StagedPageFile.h"
 #include "platform/FileIo.h"
-#include "platform/UniqueFd.h"
 
 namespace velmora {
 
@@ -47,14 +45,14 @@ std::array<uint8_t, BmpWriter::kHeaderSize> BmpWriter::header(
     return bytes;
 }
 
-bool BmpWriter::write(const PageImage& page, const std::string& path,
-                      const std::array<unsigned, 2>& resolutionDpi) const {
+bool BmpWriter::write(const PageImage& page, int directoryFd, const std::string& name,
+                      const std::string& path, const std::array<unsigned, 2>& resolutionDpi) const {
     logger_.debug("write_bmp: starting for {} ({}x{})", path, page.width(), page.height());
     logger_.debug("write_bmp: BMP row size={}, total data size={}", page.rowSize(),
                   page.dataSize());
 
-    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!file) {
+    StagedPageFile file(directoryFd, name);
+    if (!file.create()) {
         logger_.error("write_bmp: failed to create file {}: {}", path, std::strerror(errno));
         return false;
     }
@@ -63,18 +61,17 @@ bool BmpWriter::write(const PageImage& page, const std::string& path,
     logger_.debug("write_bmp: resolution {} x {} DPI -> {} x {} ppm", resolutionDpi[0],
                   resolutionDpi[1], pixelsPerMetre(resolutionDpi[0]),
                   pixelsPerMetre(resolutionDpi[1]));
-    if (!writeFully(file.get(), headerBytes.data(), headerBytes.size())) {
+    if (!writeFully(file.fd(), headerBytes.data(), headerBytes.size())) {
         logger_.error("write_bmp: failed to write headers");
         return false;
     }
 
     logger_.debug("write_bmp: headers written, writing pixel data...");
-    if (!writeRows(file.get(), page))
+    if (!writeRows(file.fd(), page))
         return false;
     logger_.debug("write_bmp: all pixel data written successfully");
-    // A delayed write error (full disk, network file system) only shows up here.
-    if (!file.close()) {
-        logger_.error("write_bmp: failed to close file {}: {}", path, std::strerror(errno));
+    if (!file.commit()) {
+        logger_.error("write_bmp: failed to complete file {}: {}", path, std::strerror(errno));
         return false;
     }
     return true;

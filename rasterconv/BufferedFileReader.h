@@ -17,7 +17,9 @@ class BufferedFileReader {
     // The raster library's read callback; `context` is the reader.
     static ssize_t read(void* context, unsigned char* buffer, size_t length);
 
-    static constexpr size_t kBufferSize = size_t{1} << 20;
+    // Small enough to stay in the processor's cache between the kernel's copy into it and the
+    // raster library's copy out of it; large enough that a read costs little per byte.
+    static constexpr size_t kBufferSize = size_t{128} << 10;
 
   private:
     ssize_t readInto(unsigned char* buffer, size_t length);

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -70,6 +71,26 @@ __attribute__((target("ssse3"))) void rgbToBgrSsse3(const uint8_t* in, uint8_t* 
     }
     rgbToBgrPortable(in + x * 3, out + x * 3, pixels - x);
 }
+
+// Copies with stores that bypass the cache: the page image is far larger than the cache, and
+// filling it through the cache would evict the read buffer and the kernel's page cache pages
+// that the next read copies from, only to be evicted itself before the write copies it out.
+__attribute__((target("sse2"))) void copyRow(uint8_t* out, const uint8_t* in, size_t size) {
+    const size_t head = std::min(size, (16 - reinterpret_cast<uintptr_t>(out) % 16) % 16);
+    std::memcpy(out, in, head);
+    size_t done = head;
+    for (; done + 64 <= size; done += 64) {
+        const auto* source = reinterpret_cast<const __m128i*>(in + done);
+        auto* target = reinterpret_cast<__m128i*>(out + done);
+        const __m128i a = _mm_loadu_si128(source), b = _mm_loadu_si128(source + 1);
+        const __m128i c = _mm_loadu_si128(source + 2), d = _mm_loadu_si128(source + 3);
+        _mm_stream_si128(target, a);
+        _mm_stream_si128(target + 1, b);
+        _mm_stream_si128(target + 2, c);
+        _mm_stream_si128(target + 3, d);
+    }
+    std::memcpy(out + done, in + done, size - done);
+}
 #endif
 
 using RgbToBgr = void (*)(const uint8_t*, uint8_t*, size_t);
@@ -83,6 +104,18 @@ RgbToBgr chooseRgbToBgr() {
 }
 
 const RgbToBgr rgbToBgr = chooseRgbToBgr();
+
+#ifdef VELMORA_HAVE_SSSE3_PATH
+// Streaming stores are weakly ordered; the fence makes them visible before the image is read.
+void finishCopies() {
+    _mm_sfence();
+}
+#else
+void copyRow(uint8_t* out, const uint8_t* in, size_t size) {
+    std::memcpy(out, in, size);
+}
+void finishCopies() {}
+#endif
 
 }  // namespace
 
@@ -101,6 +134,12 @@ bool PageImage::reset(uint32_t width, uint32_t height) {
         ::madvise(storage_.get(), rounded, MADV_HUGEPAGE);
         capacity_ = rounded;
     }
+    try {
+        // Zero-filled once: the padding bytes at its end are never overwritten.
+        stagingRow_.assign(rowSize, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     width_ = width;
     height_ = height;
     rowSize_ = rowSize;
@@ -112,13 +151,8 @@ void PageImage::release() {
     capacity_ = 0;
 }
 
-void PageImage::padRow(uint8_t* row) const {
-    const size_t pixels = static_cast<size_t>(width_) * 3;
-    std::memset(row + pixels, 0, rowSize_ - pixels);
-}
-
 void PageImage::storeLine(uint32_t line, const uint8_t* samples, unsigned bitsPerColor) {
-    uint8_t* out = row(line);
+    uint8_t* out = stagingRow_.data();
     if (bitsPerColor == 16) {
         // Keep the high-order byte of each sample, whatever the host's byte order.
         for (uint32_t x = 0; x < width_; ++x, samples += 6, out += 3) {
@@ -133,7 +167,11 @@ void PageImage::storeLine(uint32_t line, const uint8_t* samples, unsigned bitsPe
     } else {
         rgbToBgr(samples, out, width_);
     }
-    padRow(row(line));
+    copyRow(row(line), stagingRow_.data(), rowSize_);
+}
+
+void PageImage::finish() {
+    finishCopies();
 }
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace velmora {
 
@@ -38,12 +39,13 @@ class PageImage {
         return (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
     }
 
+    // Call once all lines are stored, before the image is read.
+    void finish();
+
     // Drops the storage (for the end of a job).
     void release();
 
   private:
-    void padRow(uint8_t* row) const;
-
     struct FreeDeleter {
         void operator()(uint8_t* bytes) const { std::free(bytes); }
     };
@@ -52,6 +54,8 @@ class PageImage {
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     size_t rowSize_ = 0;
+    // One BMP row, converted here while it is in cache and then copied into the image.
+    std::vector<uint8_t> stagingRow_;
 };
 
 }  // namespace velmora

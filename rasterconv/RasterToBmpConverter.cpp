@@ -26,10 +26,10 @@ using RasterHandle = std::unique_ptr<cups_raster_t, RasterCloser>;
 constexpr unsigned kProgressInterval = 500;
 constexpr size_t kMaxPathLength = 1023;
 
-std::string pageFileName(const std::string& directory, unsigned pageNumber) {
+std::string pageFileName(unsigned pageNumber) {
     char name[32];
-    std::snprintf(name, sizeof name, "/%04u.bmp", pageNumber);
-    return directory + name;
+    std::snprintf(name, sizeof name, "%04u.bmp", pageNumber);
+    return name;
 }
 
 uint64_t bytesOfPixels(const cups_page_header2_t& header) {
@@ -38,8 +38,8 @@ uint64_t bytesOfPixels(const cups_page_header2_t& header) {
 
 }  // namespace
 
-RasterToBmpConverter::RasterToBmpConverter()
-    : logger_("com.korvex.kestroVLConvert", "conversion") {}
+RasterToBmpConverter::RasterToBmpConverter(const OutputLimits& limits)
+    : logger_("com.korvex.kestroVLConvert", "conversion"), limits_(limits) {}
 
 int RasterToBmpConverter::run(const std::vector<std::string>& arguments) {
     const std::string program = arguments.empty() ? "kestroVLConvert" : arguments[0];
@@ -56,13 +56,14 @@ int RasterToBmpConverter::run(const std::vector<std::string>& arguments) {
     logger_.info("Output directory: {}", outputDirectory);
 
     int status = 1;
-    if (prepareOutputDirectory(outputDirectory)) {
+    Output output{outputDirectory, openOutputDirectory(outputDirectory), OutputBudget(limits_)};
+    if (output.directory) {
         logger_.debug("Opening input file: {}", inputPath);
         int fd = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             logger_.error("Failed to open input file {}: {}", inputPath, std::strerror(errno));
         } else {
-            status = convertStream(fd, inputPath, outputDirectory);
+            status = convertStream(fd, inputPath, output);
             logger_.debug("Closing input file");
             ::close(fd);
         }
@@ -83,27 +84,34 @@ void RasterToBmpConverter::printUsage(const std::string& program) const {
                  program.c_str());
 }
 
-bool RasterToBmpConverter::prepareOutputDirectory(const std::string& directory) const {
+// The folder is opened once and every page is created relative to it, so that renaming or
+// replacing the path during the run cannot redirect the pages. A symbolic link in place of the
+// folder is refused: the pages would land wherever it points.
+UniqueFd RasterToBmpConverter::openOutputDirectory(const std::string& directory) const {
     struct stat info {};
-    if (::stat(directory.c_str(), &info) != 0) {
+    if (::lstat(directory.c_str(), &info) != 0) {
         logger_.debug("Output directory does not exist, creating: {}", directory);
         if (::mkdir(directory.c_str(), 0755) != 0) {
             logger_.error("Failed to create output directory {}: {}", directory,
                           std::strerror(errno));
-            return false;
+            return UniqueFd();
         }
         logger_.debug("Output directory created successfully");
-        return true;
-    }
-    if (!S_ISDIR(info.st_mode)) {
+    } else if (S_ISLNK(info.st_mode)) {
+        logger_.error("Output path is a symbolic link, not a directory: {}", directory);
+        return UniqueFd();
+    } else if (!S_ISDIR(info.st_mode)) {
         logger_.error("Output path exists but is not a directory: {}", directory);
-        return false;
+        return UniqueFd();
     }
-    return true;
+    UniqueFd folder(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder) {
+        logger_.error("Failed to open output directory {}: {}", directory, std::strerror(errno));
+    }
+    return folder;
 }
 
-int RasterToBmpConverter::convertStream(int fd, const std::string& inputPath,
-                                        const std::string& outputDirectory) {
+int RasterToBmpConverter::convertStream(int fd, const std::string& inputPath, Output& output) {
     logger_.debug("Initializing CUPS raster reader");
     BufferedFileReader reader(fd);
     RasterHandle raster(cupsRasterOpenIO(BufferedFileReader::read, &reader, CUPS_RASTER_READ));
@@ -119,11 +127,11 @@ int RasterToBmpConverter::convertStream(int fd, const std::string& inputPath,
         const unsigned pageNumber = ++total;
         logger_.info("Processing page {}: {}x{}, colorspace={}", pageNumber, header.cupsWidth,
                      header.cupsHeight, colorSpaceName(header.cupsColorSpace));
-        if (convertPage(raster.get(), header, pageNumber, outputDirectory) ==
-            PageResult::Converted) {
+        if (convertPage(raster.get(), header, pageNumber, output) == PageResult::Converted) {
             ++converted;
         } else {
             ++failed;
+            removeEarlierPage(output, pageNumber);
         }
     }
 
@@ -142,8 +150,7 @@ int RasterToBmpConverter::convertStream(int fd, const std::string& inputPath,
 }
 
 RasterToBmpConverter::PageResult RasterToBmpConverter::convertPage(
-    cups_raster_t* raster, const cups_page_header2_t& header, unsigned pageNumber,
-    const std::string& outputDirectory) {
+    cups_raster_t* raster, const cups_page_header2_t& header, unsigned pageNumber, Output& output) {
     if (header.cupsWidth == 0 || header.cupsHeight == 0) {
         logger_.error("Page {} has invalid dimensions: {}x{}", pageNumber, header.cupsWidth,
                       header.cupsHeight);
@@ -174,7 +181,7 @@ RasterToBmpConverter::PageResult RasterToBmpConverter::convertPage(
         skipPixelData(raster, header);
         return PageResult::Failed;
     }
-    if (!pageFitsLimits(header, pageNumber)) {
+    if (!pageFitsLimits(header, pageNumber) || !pageFitsBudget(header, pageNumber, output)) {
         skipPixelData(raster, header);
         return PageResult::Failed;
     }
@@ -185,7 +192,8 @@ RasterToBmpConverter::PageResult RasterToBmpConverter::convertPage(
 
     logger_.debug("process_page: page {} - all {} scanlines read and converted", pageNumber,
                   header.cupsHeight);
-    const std::string path = pageFileName(outputDirectory, pageNumber);
+    const std::string name = pageFileName(pageNumber);
+    const std::string path = output.path + "/" + name;
     // A shortened path would name another file, one the sender does not take for a page.
     if (path.size() > kMaxPathLength) {
         logger_.error("process_page: path of page {} is longer than {} characters: {}", pageNumber,
@@ -194,10 +202,12 @@ RasterToBmpConverter::PageResult RasterToBmpConverter::convertPage(
     }
     logger_.info("Writing page {} to {}", pageNumber, path);
     BmpWriter writer(logger_);
-    if (!writer.write(page_, path, {header.HWResolution[0], header.HWResolution[1]})) {
+    if (!writer.write(page_, output.directory.get(), name, path,
+                      {header.HWResolution[0], header.HWResolution[1]})) {
         logger_.error("process_page: failed to write BMP file {}", path);
         return PageResult::Failed;
     }
+    output.budget.spend(BmpWriter::fileSize(page_));
     logger_.debug("process_page: page {} completed successfully", pageNumber);
     return PageResult::Converted;
 }
@@ -223,6 +233,30 @@ bool RasterToBmpConverter::pageFitsLimits(const cups_page_header2_t& header,
         return false;
     }
     return true;
+}
+
+bool RasterToBmpConverter::pageFitsBudget(const cups_page_header2_t& header, unsigned pageNumber,
+                                          const Output& output) const {
+    const uint64_t fileBytes =
+        BmpWriter::kHeaderSize +
+        uint64_t{PageImage::rowSizeFor(header.cupsWidth)} * header.cupsHeight;
+    const std::string refusal = output.budget.refusal(output.directory.get(), fileBytes);
+    if (!refusal.empty()) {
+        logger_.error("process_page: page {} does not fit the output budget: {}", pageNumber,
+                      refusal);
+        return false;
+    }
+    return true;
+}
+
+// A file from an earlier run under the number of a page that failed now would be taken for
+// this job's page.
+void RasterToBmpConverter::removeEarlierPage(const Output& output, unsigned pageNumber) const {
+    const std::string name = pageFileName(pageNumber);
+    if (::unlinkat(output.directory.get(), name.c_str(), 0) == 0) {
+        logger_.info("Removed {}/{} left from an earlier run in place of failed page {}",
+                     output.path, name, pageNumber);
+    }
 }
 
 bool RasterToBmpConverter::readPage(cups_raster_t* raster, const cups_page_header2_t& header,
@@ -264,6 +298,7 @@ bool RasterToBmpConverter::readPage(cups_raster_t* raster, const cups_page_heade
                           height);
         }
     }
+    page_.finish();
     return true;
 }
 

@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "OutputBudget.h"
 #include "PageImage.h"
 #include "platform/Logger.h"
+#include "platform/UniqueFd.h"
 
 namespace velmora {
 
@@ -15,7 +17,7 @@ namespace velmora {
 // converted is counted as failed and the stream goes on with the next page.
 class RasterToBmpConverter {
   public:
-    RasterToBmpConverter();
+    explicit RasterToBmpConverter(const OutputLimits& limits = OutputLimits());
 
     // The whole program: arguments as main() receives them; returns the exit status.
     int run(const std::vector<std::string>& arguments);
@@ -28,17 +30,28 @@ class RasterToBmpConverter {
   private:
     enum class PageResult { Converted, Failed };
 
+    // Where one run writes its pages and how much it may still write.
+    struct Output {
+        std::string path;
+        UniqueFd directory;
+        OutputBudget budget;
+    };
+
     void printUsage(const std::string& program) const;
-    bool prepareOutputDirectory(const std::string& directory) const;
-    int convertStream(int fd, const std::string& inputPath, const std::string& outputDirectory);
+    UniqueFd openOutputDirectory(const std::string& directory) const;
+    int convertStream(int fd, const std::string& inputPath, Output& output);
     PageResult convertPage(cups_raster_t* raster, const cups_page_header2_t& header,
-                           unsigned pageNumber, const std::string& outputDirectory);
+                           unsigned pageNumber, Output& output);
+    bool pageFitsBudget(const cups_page_header2_t& header, unsigned pageNumber,
+                        const Output& output) const;
+    void removeEarlierPage(const Output& output, unsigned pageNumber) const;
     bool pageFitsLimits(const cups_page_header2_t& header, unsigned pageNumber) const;
     bool readPage(cups_raster_t* raster, const cups_page_header2_t& header, unsigned pageNumber,
                   std::vector<uint8_t>& lineBuffer);
     void skipPixelData(cups_raster_t* raster, const cups_page_header2_t& header) const;
 
     Logger logger_;
+    OutputLimits limits_;
     PageImage page_;
 };
 

@@ -15,12 +15,28 @@ import tempfile
 
 
 def cpu_seconds(argv):
-    """Runs argv and returns (user + system CPU seconds, exit status) of that process alone."""
+    """Runs argv and returns ((user, system) CPU seconds, exit status) of that process alone."""
     pid = os.posix_spawn(argv[0], argv, os.environ,
                          file_actions=[(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
                                        (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)])
     _, status, usage = os.wait4(pid, 0)
-    return usage.ru_utime + usage.ru_stime, os.waitstatus_to_exitcode(status)
+    return (usage.ru_utime, usage.ru_stime), os.waitstatus_to_exitcode(status)
+
+
+def processor_model():
+    with open("/proc/cpuinfo") as cpuinfo:
+        for line in cpuinfo:
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    return "unknown processor"
+
+
+def summary(name, times):
+    totals = [user + system for user, system in times]
+    print(f"{name} CPU s:", " ".join(f"{t:.3f}" for t in totals),
+          f"(median user {statistics.median(u for u, _ in times):.3f},"
+          f" system {statistics.median(s for _, s in times):.3f})")
+    return statistics.median(totals)
 
 
 def main():
@@ -44,6 +60,8 @@ def main():
                        check=True, stdout=subprocess.DEVNULL)
         size = os.path.getsize(raster)
         print(f"input: {args.pages} pages at {args.dpi} dpi, {size / 1e6:.1f} MB")
+        print(f"machine: {processor_model()}, {os.cpu_count()} CPUs,"
+              f" load average {os.getloadavg()[0]:.2f} at start")
 
         converter_times, dd_times = [], []
         for run in range(args.runs):
@@ -61,9 +79,8 @@ def main():
             dd_times.append(seconds)
             os.unlink(copy)
 
-        conv, dd = statistics.median(converter_times), statistics.median(dd_times)
-        print("kestroVLConvert CPU s:", " ".join(f"{t:.3f}" for t in converter_times))
-        print("dd bs=1M        CPU s:", " ".join(f"{t:.3f}" for t in dd_times))
+        conv = summary("kestroVLConvert", converter_times)
+        dd = summary("dd bs=1M       ", dd_times)
         print(f"median: kestroVLConvert {conv:.3f} s, dd {dd:.3f} s, ratio {conv / dd:.2f}x"
               " (target: within 2x)")
     finally:
