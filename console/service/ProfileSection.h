@@ -8,7 +8,7 @@ namespace velmora::console {
 // sharing identities and the unfinished direct jobs. The settings object owns the file and hands
 // each section its element, so it never needs to know the lists themselves.
 class ProfileSection {
-public:
+  public:
     virtual ~ProfileSection() = default;
 
     // The section's saved element, or an empty node when the file has none.
@@ -17,4 +17,4 @@ public:
     virtual void saveToConfig(pugi::xml_node root) const = 0;
 };
 
-} // namespace velmora::console
+}  // namespace velmora::console
