@@ -55,13 +55,18 @@ std::optional<unsigned> state(const cups_dest_t& dest) {
     return value;
 }
 
+// The PPD's own paper names come first: libcups looks its translations up on the scheduler
+// at the address the scheduler calls itself, which is not always the one it was reached at.
 CupsDestinations::Media media(http_t* http, cups_dest_t* dest, cups_dinfo_t* info,
-                              cups_size_t& size) {
+                              cups_size_t& size, const LegacyPpd::Facts& ppd) {
     CupsDestinations::Media paper;
     paper.name = size.media;
-    const char* title = cupsLocalizeDestMedia(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT, &size);
-    if (title != nullptr)
+    if (const auto title = ppd.paperTitles.find(paper.name); title != ppd.paperTitles.end()) {
+        paper.title = title->second;
+    } else if (const char* title =
+                   cupsLocalizeDestMedia(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
         paper.title = title;
+    }
     if (size.width > 0 && size.length > 0) {
         paper.width = size.width * kPointsPerHundredthMm;
         paper.height = size.length * kPointsPerHundredthMm;
@@ -69,7 +74,17 @@ CupsDestinations::Media media(http_t* http, cups_dest_t* dest, cups_dinfo_t* inf
     return paper;
 }
 
-void readMedia(http_t* http, cups_dest_t* dest, CupsDestinations::Queue& queue) {
+// The user's saved choice for the queue, else the queue's own default.
+std::string defaultMedia(http_t* http, cups_dest_t* dest, cups_dinfo_t* info) {
+    if (const char* saved = cupsGetOption("media", dest->num_options, dest->options))
+        return saved;
+    ipp_attribute_t* fallback = cupsFindDestDefault(http, dest, info, "media");
+    const char* name = fallback != nullptr ? ippGetString(fallback, 0, nullptr) : nullptr;
+    return name != nullptr ? name : "";
+}
+
+void readMedia(http_t* http, cups_dest_t* dest, const LegacyPpd::Facts& ppd,
+               CupsDestinations::Queue& queue) {
     const std::unique_ptr<cups_dinfo_t, DestInfoDeleter> info(cupsCopyDestInfo(http, dest));
     if (info == nullptr)
         return;
@@ -78,11 +93,14 @@ void readMedia(http_t* http, cups_dest_t* dest, CupsDestinations::Queue& queue) 
         cups_size_t size{};
         if (cupsGetDestMediaByIndex(http, dest, info.get(), index, CUPS_MEDIA_FLAGS_DEFAULT,
                                     &size) != 0)
-            queue.media.push_back(media(http, dest, info.get(), size));
+            queue.media.push_back(media(http, dest, info.get(), size, ppd));
     }
-    cups_size_t fallback{};
-    if (cupsGetDestMediaDefault(http, dest, info.get(), CUPS_MEDIA_FLAGS_DEFAULT, &fallback) != 0)
-        queue.defaultMediaTitle = media(http, dest, info.get(), fallback).title;
+    const std::string name = defaultMedia(http, dest, info.get());
+    queue.defaultMediaTitle = name;
+    for (const CupsDestinations::Media& paper : queue.media) {
+        if (paper.name == name && !paper.title.empty())
+            queue.defaultMediaTitle = paper.title;
+    }
 }
 
 CupsDestinations::Queue readQueue(http_t* http, cups_dest_t* dest) {
@@ -94,8 +112,9 @@ CupsDestinations::Queue readQueue(http_t* http, cups_dest_t* dest) {
             cupsGetOption("printer-make-and-model", dest->num_options, dest->options))
         queue.makeAndModel = model;
     queue.state = state(*dest);
-    readMedia(http, dest, queue);
-    queue.hasDefaultDuplex = LegacyPpd::hasDefaultDuplex(http, queue.name);
+    const LegacyPpd::Facts ppd = LegacyPpd::read(http, queue.name).value_or(LegacyPpd::Facts{});
+    readMedia(http, dest, ppd, queue);
+    queue.hasDefaultDuplex = ppd.hasDefaultDuplex;
     return queue;
 }
 

@@ -1,7 +1,11 @@
 #include "console/jobs/LegacyPpd.h"
 
+#include "platform/UniqueFd.h"
+
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 
 // libcups offers no replacement for reading a PPD's own entries.
@@ -15,36 +19,47 @@ namespace {
 struct PpdCloser {
     void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
 };
+using PpdFile = std::unique_ptr<ppd_file_t, PpdCloser>;
 
-// The copy of the PPD that libcups fetched into a temporary file, removed when done.
-class TemporaryPpdFile {
-  public:
-    TemporaryPpdFile(http_t* connection, const std::string& queue) {
-        const char* path = cupsGetPPD2(connection, queue.c_str());
-        if (path != nullptr)
-            path_ = path;
+// The scheduler's copy of the queue's PPD, in a nameless temporary file nobody else can open.
+PpdFile fetch(http_t* connection, const std::string& queue) {
+    UniqueFd file(::open(std::filesystem::temp_directory_path().c_str(),
+                         O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (!file)
+        return nullptr;
+    const std::string resource = "/printers/" + queue + ".ppd";
+    if (cupsGetFd(connection, resource.c_str(), file.get()) != HTTP_STATUS_OK ||
+        ::lseek(file.get(), 0, SEEK_SET) != 0)
+        return nullptr;
+    // ppdOpenFd closes the descriptor it is given: it gets a duplicate of its own.
+    const int handedOver = ::fcntl(file.get(), F_DUPFD_CLOEXEC, 0);
+    return handedOver >= 0 ? PpdFile(ppdOpenFd(handedOver)) : nullptr;
+}
+
+std::map<std::string, std::string> paperTitles(ppd_file_t* ppd) {
+    std::map<std::string, std::string> titles;
+    ppd_option_t* pageSize = ppdFindOption(ppd, "PageSize");
+    if (pageSize == nullptr)
+        return titles;
+    for (int index = 0; index < pageSize->num_choices; ++index) {
+        const ppd_choice_t& choice = pageSize->choices[index];
+        const pwg_media_t* media = pwgMediaForPPD(choice.choice);
+        if (media != nullptr && media->pwg != nullptr && choice.text[0] != '\0')
+            titles.emplace(media->pwg, choice.text);
     }
-    ~TemporaryPpdFile() {
-        if (!path_.empty())
-            ::unlink(path_.c_str());
-    }
-    TemporaryPpdFile(const TemporaryPpdFile&) = delete;
-    TemporaryPpdFile& operator=(const TemporaryPpdFile&) = delete;
-
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+    return titles;
+}
 
 }  // namespace
 
-bool LegacyPpd::hasDefaultDuplex(http_t* connection, const std::string& queue) {
-    const TemporaryPpdFile file(connection, queue);
-    if (file.path().empty())
-        return false;
-    const std::unique_ptr<ppd_file_t, PpdCloser> ppd(ppdOpenFile(file.path().c_str()));
-    return ppd != nullptr && ppdFindAttr(ppd.get(), "DefaultDuplex", nullptr) != nullptr;
+std::optional<LegacyPpd::Facts> LegacyPpd::read(http_t* connection, const std::string& queue) {
+    const PpdFile ppd = fetch(connection, queue);
+    if (ppd == nullptr)
+        return std::nullopt;
+    Facts facts;
+    facts.hasDefaultDuplex = ppdFindAttr(ppd.get(), "DefaultDuplex", nullptr) != nullptr;
+    facts.paperTitles = paperTitles(ppd.get());
+    return facts;
 }
 
 }  // namespace velmora::console

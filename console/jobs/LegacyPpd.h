@@ -2,6 +2,8 @@
 
 #include <cups/cups.h>
 
+#include <map>
+#include <optional>
 #include <string>
 
 namespace velmora::console {
@@ -10,8 +12,16 @@ namespace velmora::console {
 // this one place.
 class LegacyPpd {
   public:
-    // True when the queue's PPD has a "DefaultDuplex" entry, whatever its value.
-    static bool hasDefaultDuplex(http_t* connection, const std::string& queue);
+    struct Facts {
+        // The PPD has a "DefaultDuplex" entry, whatever its value.
+        bool hasDefaultDuplex = false;
+        // The PPD's own names of its paper sizes, by the print system's media name.
+        std::map<std::string, std::string> paperTitles;
+    };
+
+    // The PPD is fetched over `connection` itself, so a scheduler other than the system's
+    // answers for its own queues. nullopt for a queue without a PPD.
+    static std::optional<Facts> read(http_t* connection, const std::string& queue);
 };
 
 }  // namespace velmora::console

@@ -65,28 +65,24 @@ std::vector<LocalPrinter> LocalPrinterArray::allPrinters() const {
 }
 
 bool LocalPrinterArray::loadFromSystem() {
-    {
-        std::lock_guard lock(mutex_);
-        printers_.clear();
-    }
-    // The print system is asked without the lock held: it may take a while, and the print
-    // worker meanwhile finds no printer rather than waiting.
+    // The print system is asked without the lock held, as it may take a while; the new list
+    // replaces the old one in one step.
     std::string error;
     const auto queues = CupsDestinations::list(printServer_, error);
-    if (!queues) {
+    std::vector<LocalPrinter> printers;
+    if (queues) {
+        for (const CupsDestinations::Queue& queue : *queues) {
+            if (!queue.makeAndModel || *queue.makeAndModel == kOwnQueueModel)
+                continue;
+            printers.push_back(printerFromQueue(queue));
+        }
+    } else {
         static const Logger log(std::string(deployment::kLogSubsystem), "printers");
         log.error("Local printers cannot be read: {}", error);
-        return false;
-    }
-    std::vector<LocalPrinter> printers;
-    for (const CupsDestinations::Queue& queue : *queues) {
-        if (!queue.makeAndModel || *queue.makeAndModel == kOwnQueueModel)
-            continue;
-        printers.push_back(printerFromQueue(queue));
     }
     std::lock_guard lock(mutex_);
     printers_ = std::move(printers);
-    return true;
+    return queues.has_value();
 }
 
 void LocalPrinterArray::updateFromConfig(pugi::xml_node section) {
