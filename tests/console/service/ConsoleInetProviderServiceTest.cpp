@@ -20,6 +20,7 @@
 #include "core/account/Person.h"
 #include "core/model/PrinterGroup.h"
 #include "core/model/RemotePrinterArray.h"
+#include "core/xml/XmlHelpers.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/PrivateCupsd.h"
 #include "tests/support/RefServiceProcess.h"
@@ -563,6 +564,48 @@ TEST_F(ConsoleInetProviderServiceTest, UpdateDescriptionForThisPlatform) {
     EXPECT_EQ(text, "Not Found");
 }
 
+// The settings hand the real lists their sections of the profile file and back.
+TEST_F(ConsoleInetProviderServiceTest, ProfileFileKeepsSharingIdentitiesAndDirectJobs) {
+    config_.setProfile("carol.example");
+    config_.setProfileConfigVersion(1601);
+    config_.setProfileSections(localPrinters_, jobs_);
+    ASSERT_TRUE(localPrinters_.updatePrinter(
+        "Desk", [](LocalPrinter& printer) { printer.setShareTitle("Front <desk> & \"co\""); }));
+    const std::string deskId = localPrinters_.objectAtIndex(0).localTitle() == "Desk"
+                                   ? localPrinters_.objectAtIndex(0).publicId()
+                                   : localPrinters_.objectAtIndex(1).publicId();
+    pugi::xml_document request;
+    pugi::xml_node data = request.append_child("data");
+    appendElement(appendElement(data, "job"), "document", "Notes");
+    ASSERT_TRUE(jobs_.startReceivingPtpJob(data).has_value());
+    ASSERT_TRUE(config_.saveProfileConfig());
+
+    // The next run: fresh lists from the print system, then the profile file, twice.
+    LocalPrinterArray printers(cupsd_->socketPath());
+    ASSERT_TRUE(printers.loadFromSystem());
+    CountingDispatcher dispatcher;
+    JobArray jobs(dispatcher, {[this] { return profile_.path(); }, [] {}});
+    ListWatcher watcher;
+    jobs.addDelegate(&watcher);
+    ConsoleConfig next(profile_.path());
+    next.setProfile("carol.example");
+    next.setProfileSections(printers, jobs);
+    ASSERT_TRUE(next.loadProfileConfig());
+    ASSERT_TRUE(next.loadProfileConfig());
+    jobs.removeDelegate(&watcher);
+
+    EXPECT_EQ(next.profileConfigVersion(), 1601);
+    std::optional<LocalPrinter> desk = printers.getPrinter(deskId);
+    ASSERT_TRUE(desk.has_value());
+    EXPECT_EQ(desk->localTitle(), "Desk");
+    EXPECT_EQ(desk->shareTitle(), "Front <desk> & \"co\"");
+    ASSERT_EQ(jobs.count(), 1u);
+    EXPECT_TRUE(jobs.objectAtIndex(0).isPTP());
+    EXPECT_EQ(jobs.objectAtIndex(0).title(), "Notes");
+    // Restored jobs are not news.
+    EXPECT_EQ(std::accumulate(watcher.addedCounts.begin(), watcher.addedCounts.end(), 0), 0);
+}
+
 // Each account and search request, byte for byte as the service received it, and its outcome.
 TEST_F(ConsoleInetProviderServiceTest, AccountAndSearchRequests) {
     std::string error;
@@ -735,9 +778,16 @@ TEST(ConsoleInetProviderHostileServerTest, FastCheckRepliesThatAreNotWhatTheyCla
     EXPECT_EQ(provider.fastCheckTimestamp(), previous);
     EXPECT_FALSE(changed);
 
+    // The update description is bounded the same way.
+    standalone.config.setUpdateUrl(server.url("/update.xml"));
+    body.assign(InetProvider::kMaxSoapReplyBytes + 1, '<');
+    std::string text;
+    EXPECT_EQ(provider.checkUpdates(text), std::nullopt);
+    EXPECT_THAT(text, HasSubstr(std::to_string(InetProvider::kMaxSoapReplyBytes)));
+
     // The service's port is kept, and the marker arrives encoded.
     const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 4u);
+    ASSERT_EQ(requests.size(), 5u);
     EXPECT_EQ(requests[0].target, "/fastCheck3.aspx?d=000000000001");
     EXPECT_EQ(requests[0].header("td-token"), "tok");
     EXPECT_EQ(
