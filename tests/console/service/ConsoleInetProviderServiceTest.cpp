@@ -637,6 +637,9 @@ TEST_F(ConsoleInetProviderServiceTest, AccountAndSearchRequests) {
     ASSERT_TRUE(provider_.passwordReminder("bob@example.test", service, error)) << error;
     EXPECT_FALSE(provider_.passwordReminder("nobody@example.test", service, error));
     EXPECT_EQ(error, "No account uses this e-mail address");
+    EXPECT_THAT(params("PasswordReminder"),
+                ElementsAre(R"(<data xmlns=""><mail>bob@example.test</mail></data>)",
+                            R"(<data xmlns=""><mail>nobody@example.test</mail></data>)"));
 
     ASSERT_TRUE(provider_.setPermission(std::string("Block"), 2, error)) << error;
     ASSERT_TRUE(provider_.setPermission(std::nullopt, 0, error)) << error;
@@ -653,6 +656,11 @@ TEST_F(ConsoleInetProviderServiceTest, AccountAndSearchRequests) {
     EXPECT_EQ(users[1].serverId(), 2);
     ASSERT_TRUE(provider_.searchUsers("no such user", users, error)) << error;
     EXPECT_EQ(users.size(), 2u);
+    EXPECT_THAT(
+        params("SearchUsers"),
+        ElementsAre(R"(<data xmlns=""><token>tok-carol</token><keyword>bob</keyword></data>)",
+                    R"(<data xmlns=""><token>tok-carol</token>)"
+                    R"(<keyword>no such user</keyword></data>)"));
 
     RemotePrinterArray found;
     ASSERT_TRUE(provider_.searchPrinters("Plot", false, found, error)) << error;
