@@ -32,12 +32,13 @@ std::unique_ptr<pugi::xml_document> jobList(int first, int count) {
     return document;
 }
 
-// A change check that brings 1,000 jobs into a list already holding 10,000: `range(0)` of them
-// are new, the others refresh listed jobs.
+// A change check that brings 1,000 jobs into a list already holding `range(1)` jobs (10,000 is
+// the target; 100,000 shows the time does not grow with the list): `range(0)` of them are new,
+// the others refresh listed jobs.
 void mergeIntoLongList(benchmark::State& state) {
-    const int listed = 10000;
     const int merged = 1000;
     const int fresh = static_cast<int>(state.range(0));
+    const int listed = static_cast<int>(state.range(1));
     const auto initial = jobList(1, listed);
     const auto incoming = jobList(listed - (merged - fresh) + 1, merged);
     NoDispatch dispatcher;
@@ -53,7 +54,11 @@ void mergeIntoLongList(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(mergeIntoLongList)->Arg(1000)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(mergeIntoLongList)
+    ->Args({1000, 10000})
+    ->Args({0, 10000})
+    ->Args({1000, 100000})
+    ->Unit(benchmark::kMillisecond);
 
 // Opening direct jobs next to 10,000 listed service jobs: the free id is found without a walk
 // over the list.
