@@ -4,6 +4,8 @@
 #include "core/xml/XmlHelpers.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace velmora {
 
@@ -17,8 +19,12 @@ constexpr int kElementLandscape = 2;
 
 void JobData::parse(pugi::xml_node element) {
     serverId_ = intFromText(getAttribute(element, "id"));
-    if (pugi::xml_node person = element.child("printing-person"))
-        sender_->parse(person);
+    // Copies handed to worker threads share the sender: a refresh replaces it, never rewrites it.
+    if (pugi::xml_node person = element.child("printing-person")) {
+        auto sender = std::make_shared<Person>();
+        sender->parse(person);
+        sender_ = std::move(sender);
+    }
     premium_ = boolFromText(childText(element, "premium"));
     printerId_ = childText(element, "printer");
     format_ = childText(element, "paper-format");

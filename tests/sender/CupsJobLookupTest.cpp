@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/ChildProcess.h"
-#include "tests/sender/PrivateCupsd.h"
+#include "tests/support/PrivateCupsd.h"
 #include "tests/sender/ServiceFixture.h"
 
 namespace velmora::test {

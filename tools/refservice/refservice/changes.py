@@ -65,14 +65,16 @@ def _append_printer_changes(state, account, found, root):
 
 
 def update_document(state, base_url):
-    """The update description: a "mac" element when a build is on offer."""
+    """The update description: an element named after the platform ("linux" unless the offer
+    names another) when a build is on offer."""
     with state.lock:
         offer = state.server.get("update")
         root = ET.Element("updates")
         root.set("generated", stamp())
         if offer:
             href = str(offer.get("href") or f"{base_url}{PACKAGE_PREFIX}velmora-{offer.get('version', 0)}.pkg")
-            sub(root, "mac", version=int(offer.get("version", 0)), size=offer.get("size", 0),
+            platform = str(offer.get("platform") or "linux")
+            sub(root, platform, version=int(offer.get("version", 0)), size=offer.get("size", 0),
                 href=href.replace("{base}", base_url))
         return _document(root)
 

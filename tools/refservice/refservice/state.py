@@ -148,9 +148,13 @@ class State:
             account.password = str(entry["password"])
         if "premium" in entry:
             account.premium = bool(entry["premium"])
+        pages_before = account.free_pages
         for field in ("free_pages", "group"):
             if field in entry:
                 setattr(account, field, None if entry[field] is None else _int(entry[field], field))
+        if account.free_pages != pages_before and account.free_pages is not None:
+            # A new figure (a purchase, say) reaches the account's change check.
+            self.emit(account, "free-pages")
         for field in ("buy_url", "server_message", "direct_address"):
             if field in entry:
                 setattr(account, field, None if entry[field] is None else str(entry[field]))

@@ -130,6 +130,38 @@ class PrinterTest(ServiceTest):
         root = ET.fromstring(self.check("tok-alice", alice_marker))
         self.assertEqual(root.find("free-pages").get("amount"), str(50 - 2 * 2))
 
+    def test_a_new_free_pages_figure_alone_reaches_the_change_check(self):
+        marker = self.marker("tok-alice")
+        self.assertEqual(self.svc.control("seed", {"accounts": [
+            {"login": "alice", "free_pages": 75}]})[0], 200)
+        root = ET.fromstring(self.check("tok-alice", marker))
+        self.assertEqual([c.tag for c in root], ["free-pages"])
+        self.assertEqual(root.find("free-pages").get("amount"), "75")
+        # The same figure again is no change.
+        marker = root.get("timestamp")
+        self.svc.control("seed", {"accounts": [{"login": "alice", "free_pages": 75}]})
+        self.assertRegex(self.check("tok-alice", marker).decode(), r"^\d{12}$")
+        self.assertNoMalformed()
+
+
+class UpdateDescriptionTest(ServiceTest):
+    def description(self):
+        status, body, _ = self.svc.request("/update.xml")
+        self.assertEqual(status, 200)
+        return ET.fromstring(body)
+
+    def test_the_offer_is_named_after_the_platform(self):
+        self.assertEqual(list(self.description()), [])
+        self.svc.control("seed", {"server": {"update": {"version": 1702, "size": 10240}}})
+        offer = self.description().find("linux")
+        self.assertEqual((offer.get("version"), offer.get("size")), ("1702", "10240"))
+        self.assertEqual(offer.get("href"), f"{self.svc.base}/downloads/velmora-1702.pkg")
+        # An offer for another platform is not one for this one.
+        self.svc.control("seed", {"server": {"update": {"version": 1900, "platform": "mac"}}})
+        root = self.description()
+        self.assertIsNone(root.find("linux"))
+        self.assertEqual(root.find("mac").get("version"), "1900")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -137,12 +137,12 @@ class SessionTest(ServiceTest):
         update_url = self.svc.login_token("tok-alice").text("update-url")
         status, body, _ = self.svc.request(update_url)
         self.assertEqual(status, 200)
-        self.assertIsNone(ET.fromstring(body).find("mac"))  # nothing offered by default
+        self.assertIsNone(ET.fromstring(body).find("linux"))  # nothing offered by default
         self.svc.control("seed", {"server": {"update": {"version": 1702, "size": 10240,
                                                         "package_bytes": 3000}}})
-        mac = ET.fromstring(self.svc.request(update_url)[1]).find("mac")
-        self.assertEqual((mac.get("version"), mac.get("size")), ("1702", "10240"))
-        status, package, _ = self.svc.request(mac.get("href"))
+        offer = ET.fromstring(self.svc.request(update_url)[1]).find("linux")
+        self.assertEqual((offer.get("version"), offer.get("size")), ("1702", "10240"))
+        status, package, _ = self.svc.request(offer.get("href"))
         self.assertEqual((status, len(package)), (200, 3000))
 
     def test_profile_permissions_and_user_search(self):

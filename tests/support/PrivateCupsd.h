@@ -70,6 +70,8 @@ WebInterface No
     // Why the scheduler could not be started.
     const std::string& failure() const { return failure_; }
     std::map<std::string, std::string> environment() const { return {{"CUPS_SERVER", socket_}}; }
+    // The scheduler's socket, for libcups calls made in the test's own process.
+    const std::string& socketPath() const { return socket_; }
 
     // Runs a CUPS command ("lpadmin", "lp", ...) against this scheduler.
     ChildProcess::Result command(std::vector<std::string> arguments) const {
