@@ -515,7 +515,14 @@ bool Sender::uploadPages(int jobId, std::optional<DirectAddress> direct,
     int pageNo = 0;
     for (const std::string& name : names) {
         ++pageNo;
-        const fs::path path = spool_->pathOf(name);
+        // The upload opens a path; it is given the held folder's file rather than the spool
+        // path, which may name another folder by now.
+        const UniqueFd page = spool_->openPage(name, reason);
+        if (!page) {
+            error = fmt::format("Cannot send page {}: {}", pageNo, reason);
+            return false;
+        }
+        const fs::path path = fmt::format("/proc/self/fd/{}", page.get());
         logger_.notice("posting page {} from file {}", pageNo, name);
         if (direct) {
             const std::string postUrl = direct->url("/post");

@@ -215,6 +215,28 @@ TEST_F(HostileSpoolTest, RunAsAnotherAccountTheSenderAcceptsOnlyThatAccountsPage
     EXPECT_TRUE(server_.requests().empty());
 }
 
+TEST_F(HostileSpoolTest, AFolderSwappedInUnderTheSpoolPathDuringTheUploadIsNotRead) {
+    const fs::path decoy = scratch_ / "decoy";
+    fs::create_directory(decoy);
+    fs::create_symlink(secretPath(), decoy / "2.bmp.enc");
+    writePage("1.bmp", 100);
+    const std::string page2 = writePage("2.bmp", 100, 2);
+    // Once the first page is in, the path is made to name another folder.
+    server_.setHandler([this, decoy](const LoopbackHttpServer::Request&) {
+        if (fs::exists(decoy)) {
+            fs::rename(spoolDir(), scratch_ / "moved-away");
+            fs::rename(decoy, spoolDir());
+        }
+        return LoopbackHttpServer::Reply{};
+    });
+    std::string error;
+    EXPECT_TRUE(sendPages(error)) << error;
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].body.find(kSecret), std::string::npos);
+    EXPECT_EQ(gunzip(requests[1].body), page2);
+}
+
 // A service whose error text is the message: what it sends must not decide the file's size,
 // encoding or readers.
 class HostileMessageTest : public SenderFixture {
