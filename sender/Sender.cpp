@@ -51,16 +51,24 @@ std::string describeErrno(const char* what, const fs::path& path) {
     return fmt::format("{} {}: {}", what, path.string(), std::strerror(errno));
 }
 
+constexpr std::string_view kTitleMarker = "/phTit";
+
+// The text with every title marker in it shown as text, so that it cannot split a message where
+// the sender did not.
+std::string withoutTitleMarker(std::string text) {
+    for (size_t at = text.find(kTitleMarker); at != std::string::npos;
+         at = text.find(kTitleMarker, at + 2)) {
+        text.insert(at + 1, " ");
+    }
+    return text;
+}
+
 // The message goes to a file the console shows and then deletes; a service's error text can be
 // anything. A failed job has no title, so a title marker in its text is shown as text.
 std::string messageForFile(std::string_view message, bool delivered) {
     std::string text = toValidUtf8(message);
-    if (!delivered) {
-        for (size_t at = text.find("/phTit"); at != std::string::npos;
-             at = text.find("/phTit", at + 2)) {
-            text.insert(at + 1, " ");
-        }
-    }
+    if (!delivered)
+        text = withoutTitleMarker(std::move(text));
     return truncateUtf8(std::move(text), Sender::kMaxMessageBytes);
 }
 
@@ -234,8 +242,11 @@ bool Sender::runInternal(std::string& message) {
         message = error;
         return false;
     }
-    message = fmt::format("{}/phTitsuccessfully sent for printing on {}", job_.title(),
-                          printer->shareTitle());
+    // The document's title and the printer's name come from others (a printed web page names
+    // itself); only the sender's own marker may split the message.
+    message =
+        fmt::format("{}{}successfully sent for printing on {}", withoutTitleMarker(job_.title()),
+                    kTitleMarker, withoutTitleMarker(printer->shareTitle()));
     return true;
 }
 

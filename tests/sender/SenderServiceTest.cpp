@@ -66,6 +66,15 @@ TEST_F(SenderServiceTest, CompletionRemovesThePagesAndItsOwnFilesButNothingElse)
                        ": Cannot remove " + spoolDir().string() + ": Directory not empty"));
 }
 
+TEST_F(SenderServiceTest, ATitleMarkerInTheDocumentsTitleCannotForgeTheNotice) {
+    writePage("1.bmp", 100);
+    EXPECT_EQ(runSender({{"com.apple.print.JobInfo.PMJobName",
+                          "Bank/phTitYour account is locked, call 555-0100"}}),
+              std::string("Bank/ phTitYour account is locked, call 555-0100/phTit"
+                          "successfully sent for printing on ") +
+                  kPrinterTitle);
+}
+
 TEST_F(SenderServiceTest, MissingTitleAndFormatTakeTheirDefaultsAndACustomSizeItsSetup) {
     setup_.defaultFormat = "Custom";
     setup_.customWidth = 1500;
