@@ -243,10 +243,12 @@ bool Sender::runInternal(std::string& message) {
         return false;
     }
     // The document's title and the printer's name come from others (a printed web page names
-    // itself); only the sender's own marker may split the message.
-    message =
-        fmt::format("{}{}successfully sent for printing on {}", withoutTitleMarker(job_.title()),
-                    kTitleMarker, withoutTitleMarker(printer->shareTitle()));
+    // itself); only the sender's own marker may split the message, and a long title must not
+    // push the marker and the sender's words out of the bounded message.
+    const std::string title =
+        truncateUtf8(withoutTitleMarker(toValidUtf8(job_.title())), kMaxMessageBytes / 2);
+    message = fmt::format("{}{}successfully sent for printing on {}", title, kTitleMarker,
+                          withoutTitleMarker(printer->shareTitle()));
     return true;
 }
 
