@@ -133,20 +133,33 @@ TEST_F(HostileSpoolTest, TheSpoolFolderMustBeARealFolderNoOtherAccountMayWrite) 
          "may be written by other accounts"},
     };
     for (const auto& c : cases) {
-        for (bool closingSlash : {false, true}) {
+        // Spellings of the same folder that make the system resolve its last name as a folder.
+        for (const char* ending : {"", "/", "/.", "/./", "//.//"}) {
             fs::remove_all(spoolDir());
             fs::create_directory(spoolDir());
             ::chmod(spoolDir().c_str(), 0700);
             writePage("1.bmp", 100);
             c.make();
             std::string error;
-            EXPECT_FALSE(sendPages(error, closingSlash ? "/" : "")) << c.label << closingSlash;
+            EXPECT_FALSE(sendPages(error, ending)) << c.label << ending;
             EXPECT_NE(error.find(c.reason), std::string::npos) << c.label << ": " << error;
             EXPECT_FALSE(fs::exists(spoolDir() / "1.bmp.enc")) << c.label;
             EXPECT_FALSE(fs::exists(real / "1.bmp.enc")) << c.label;
             EXPECT_TRUE(server_.requests().empty()) << c.label;
         }
     }
+
+    // ".." after a link names the parent of wherever the link leads.
+    fs::create_directory(real / "inner");
+    fs::remove_all(spoolDir());
+    fs::create_directory(spoolDir());
+    ::chmod(spoolDir().c_str(), 0700);
+    fs::create_directory_symlink(real / "inner", spoolDir() / "link");
+    std::string error;
+    EXPECT_FALSE(sendPages(error, "/link/.."));
+    EXPECT_NE(error.find("names a folder by way of \"..\""), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(real / "1.bmp.enc"));
+    EXPECT_TRUE(server_.requests().empty());
 }
 
 TEST_F(HostileSpoolTest, AFolderOrPageOfAnotherAccountIsRefused) {
