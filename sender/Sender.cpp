@@ -51,16 +51,24 @@ std::string describeErrno(const char* what, const fs::path& path) {
     return fmt::format("{} {}: {}", what, path.string(), std::strerror(errno));
 }
 
+constexpr std::string_view kTitleMarker = "/phTit";
+
+// The text with every title marker in it shown as text, so that it cannot split a message where
+// the sender did not.
+std::string withoutTitleMarker(std::string text) {
+    for (size_t at = text.find(kTitleMarker); at != std::string::npos;
+         at = text.find(kTitleMarker, at + 2)) {
+        text.insert(at + 1, " ");
+    }
+    return text;
+}
+
 // The message goes to a file the console shows and then deletes; a service's error text can be
 // anything. A failed job has no title, so a title marker in its text is shown as text.
 std::string messageForFile(std::string_view message, bool delivered) {
     std::string text = toValidUtf8(message);
-    if (!delivered) {
-        for (size_t at = text.find("/phTit"); at != std::string::npos;
-             at = text.find("/phTit", at + 2)) {
-            text.insert(at + 1, " ");
-        }
-    }
+    if (!delivered)
+        text = withoutTitleMarker(std::move(text));
     return truncateUtf8(std::move(text), Sender::kMaxMessageBytes);
 }
 
@@ -234,8 +242,13 @@ bool Sender::runInternal(std::string& message) {
         message = error;
         return false;
     }
-    message = fmt::format("{}/phTitsuccessfully sent for printing on {}", job_.title(),
-                          printer->shareTitle());
+    // The document's title and the printer's name come from others (a printed web page names
+    // itself); only the sender's own marker may split the message, and a long title must not
+    // push the marker and the sender's words out of the bounded message.
+    const std::string title =
+        truncateUtf8(withoutTitleMarker(toValidUtf8(job_.title())), kMaxMessageBytes / 2);
+    message = fmt::format("{}{}successfully sent for printing on {}", title, kTitleMarker,
+                          withoutTitleMarker(printer->shareTitle()));
     return true;
 }
 
@@ -515,7 +528,14 @@ bool Sender::uploadPages(int jobId, std::optional<DirectAddress> direct,
     int pageNo = 0;
     for (const std::string& name : names) {
         ++pageNo;
-        const fs::path path = spool_->pathOf(name);
+        // The upload opens a path; it is given the held folder's file rather than the spool
+        // path, which may name another folder by now.
+        const UniqueFd page = spool_->openPage(name, reason);
+        if (!page) {
+            error = fmt::format("Cannot send page {}: {}", pageNo, reason);
+            return false;
+        }
+        const fs::path path = fmt::format("/proc/self/fd/{}", page.get());
         logger_.notice("posting page {} from file {}", pageNo, name);
         if (direct) {
             const std::string postUrl = direct->url("/post");

@@ -43,11 +43,23 @@ bool SpoolFolder::hasExtension(std::string_view name, std::string_view extension
 
 std::optional<SpoolFolder> SpoolFolder::open(const std::filesystem::path& givenPath,
                                              std::string& error) {
-    // A closing slash would make the system follow a link in the last place after all.
+    // A closing slash or "." would make the system follow a link in the last place after all,
+    // and ".." names the parent of wherever the name before it leads.
     std::string text = givenPath.string();
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back();
+    while (true) {
+        if (text.size() > 1 && text.back() == '/') {
+            text.pop_back();
+        } else if (text.size() > 2 && text.ends_with("/.")) {
+            text.resize(text.size() - 2);
+        } else {
+            break;
+        }
+    }
     const std::filesystem::path path(text);
+    if (path.filename() == "..") {
+        error = fmt::format("The spool folder {} names a folder by way of \"..\"", path.string());
+        return std::nullopt;
+    }
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) {
         error = errno == ELOOP || errno == ENOTDIR

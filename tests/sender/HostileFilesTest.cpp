@@ -133,20 +133,33 @@ TEST_F(HostileSpoolTest, TheSpoolFolderMustBeARealFolderNoOtherAccountMayWrite) 
          "may be written by other accounts"},
     };
     for (const auto& c : cases) {
-        for (bool closingSlash : {false, true}) {
+        // Spellings of the same folder that make the system resolve its last name as a folder.
+        for (const char* ending : {"", "/", "/.", "/./", "//.//"}) {
             fs::remove_all(spoolDir());
             fs::create_directory(spoolDir());
             ::chmod(spoolDir().c_str(), 0700);
             writePage("1.bmp", 100);
             c.make();
             std::string error;
-            EXPECT_FALSE(sendPages(error, closingSlash ? "/" : "")) << c.label << closingSlash;
+            EXPECT_FALSE(sendPages(error, ending)) << c.label << ending;
             EXPECT_NE(error.find(c.reason), std::string::npos) << c.label << ": " << error;
             EXPECT_FALSE(fs::exists(spoolDir() / "1.bmp.enc")) << c.label;
             EXPECT_FALSE(fs::exists(real / "1.bmp.enc")) << c.label;
             EXPECT_TRUE(server_.requests().empty()) << c.label;
         }
     }
+
+    // ".." after a link names the parent of wherever the link leads.
+    fs::create_directory(real / "inner");
+    fs::remove_all(spoolDir());
+    fs::create_directory(spoolDir());
+    ::chmod(spoolDir().c_str(), 0700);
+    fs::create_directory_symlink(real / "inner", spoolDir() / "link");
+    std::string error;
+    EXPECT_FALSE(sendPages(error, "/link/.."));
+    EXPECT_NE(error.find("names a folder by way of \"..\""), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(real / "1.bmp.enc"));
+    EXPECT_TRUE(server_.requests().empty());
 }
 
 TEST_F(HostileSpoolTest, AFolderOrPageOfAnotherAccountIsRefused) {
@@ -213,6 +226,28 @@ TEST_F(HostileSpoolTest, RunAsAnotherAccountTheSenderAcceptsOnlyThatAccountsPage
     EXPECT_EQ(prepared.st_mode & 07777, 0600u);
     EXPECT_FALSE(fs::exists(spoolDir() / "2.bmp.enc"));
     EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(HostileSpoolTest, AFolderSwappedInUnderTheSpoolPathDuringTheUploadIsNotRead) {
+    const fs::path decoy = scratch_ / "decoy";
+    fs::create_directory(decoy);
+    fs::create_symlink(secretPath(), decoy / "2.bmp.enc");
+    writePage("1.bmp", 100);
+    const std::string page2 = writePage("2.bmp", 100, 2);
+    // Once the first page is in, the path is made to name another folder.
+    server_.setHandler([this, decoy](const LoopbackHttpServer::Request&) {
+        if (fs::exists(decoy)) {
+            fs::rename(spoolDir(), scratch_ / "moved-away");
+            fs::rename(decoy, spoolDir());
+        }
+        return LoopbackHttpServer::Reply{};
+    });
+    std::string error;
+    EXPECT_TRUE(sendPages(error)) << error;
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].body.find(kSecret), std::string::npos);
+    EXPECT_EQ(gunzip(requests[1].body), page2);
 }
 
 // A service whose error text is the message: what it sends must not decide the file's size,

@@ -66,6 +66,28 @@ TEST_F(SenderServiceTest, CompletionRemovesThePagesAndItsOwnFilesButNothingElse)
                        ": Cannot remove " + spoolDir().string() + ": Directory not empty"));
 }
 
+TEST_F(SenderServiceTest, ATitleMarkerInTheDocumentsTitleCannotForgeTheNotice) {
+    writePage("1.bmp", 100);
+    EXPECT_EQ(runSender({{"com.apple.print.JobInfo.PMJobName",
+                          "Bank/phTitYour account is locked, call 555-0100"}}),
+              std::string("Bank/ phTitYour account is locked, call 555-0100/phTit"
+                          "successfully sent for printing on ") +
+                  kPrinterTitle);
+}
+
+TEST_F(SenderServiceTest, AVeryLongTitleCannotPushTheSendersOwnWordsOutOfTheMessage) {
+    writePage("1.bmp", 100);
+    const std::string message =
+        runSender({{"com.apple.print.JobInfo.PMJobName",
+                    "Your account is locked, call 555-0100 " + std::string(5000, ' ')}});
+    EXPECT_LE(message.size(), Sender::kMaxMessageBytes);
+    EXPECT_EQ(message.find("/phTit"), message.rfind("/phTit"));
+    const std::string ending =
+        std::string("/phTitsuccessfully sent for printing on ") + kPrinterTitle;
+    ASSERT_GE(message.size(), ending.size());
+    EXPECT_EQ(message.substr(message.size() - ending.size()), ending);
+}
+
 TEST_F(SenderServiceTest, MissingTitleAndFormatTakeTheirDefaultsAndACustomSizeItsSetup) {
     setup_.defaultFormat = "Custom";
     setup_.customWidth = 1500;
