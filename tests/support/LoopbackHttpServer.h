@@ -35,6 +35,9 @@ class LoopbackHttpServer {
         bool dropConnection = false;  // close without answering
         // When set, the body goes out one byte at a time with this pause before each byte.
         int tricklePauseMilliseconds = 0;
+        // The body never ends: no Content-Length, and `body` (or filler when empty) is sent
+        // again and again until the client goes away or the server stops.
+        bool endless = false;
     };
     using Handler = std::function<Reply(const Request&)>;
 
