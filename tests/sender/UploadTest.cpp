@@ -224,6 +224,21 @@ TEST_F(UploadTest, AnswersThatNeverEndOrDripCannotHoldTheSender) {
     }
 }
 
+// An accepting answer sent before the body was taken does not mean the range arrived.
+TEST_F(UploadTest, AnAcceptingAnswerThatComesBeforeTheRangeWasTakenIsNoSuccess) {
+    server_.setAnswerBeforeBody(true);
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.endless = true;
+        return reply;
+    });
+    // Far more than the loopback socket buffers hold while nobody reads.
+    std::string range(64 << 20, 'r');
+    std::string error;
+    EXPECT_FALSE(provider().uploadData(std::move(range), server_.url("/tdUpload.aspx"), {}, error));
+    EXPECT_EQ(error, "The server answered before it had taken the whole request.");
+}
+
 // The proxy the environment names is for the service; a nearby console is on this network.
 TEST_F(UploadTest, RequestsToANearbyConsoleNeverGoThroughAProxy) {
     LoopbackHttpServer proxy([](const auto&) { return LoopbackHttpServer::Reply{}; });

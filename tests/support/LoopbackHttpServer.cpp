@@ -100,6 +100,10 @@ std::vector<LoopbackHttpServer::Request> LoopbackHttpServer::requests() const {
     return requests_;
 }
 
+void LoopbackHttpServer::setAnswerBeforeBody(bool early) {
+    answerBeforeBody_ = early;
+}
+
 void LoopbackHttpServer::setHandler(Handler handler) {
     std::lock_guard lock(mutex_);
     handler_ = std::move(handler);
@@ -142,9 +146,10 @@ void LoopbackHttpServer::handleConnection(int fd) {
             if (wanted > kMaxRequestBytes)
                 return;
         }
-        if (received.size() >= headEnd + 4 + wanted)
+        if (received.size() >= headEnd + 4 + wanted || answerBeforeBody_)
             break;
     }
+    wanted = std::min(wanted, received.size() - (headEnd + 4));
     request.body = received.substr(headEnd + 4, wanted);
     request.raw = received.substr(0, headEnd + 4 + wanted);
 
