@@ -201,7 +201,7 @@ TEST_F(InetProviderTest, DownloadsNeedStatus200AndKeepTheirHeaderSet) {
     EXPECT_EQ(error, "Not Found");
 
     // The time-out counts silence, not the whole transfer: a page that keeps arriving takes
-    // as long as it takes.
+    // as long as it takes, up to the download deadline.
     body = provider_.downloadData(server_.url("/trickle"), nullptr, 0.8, error);
     ASSERT_TRUE(body) << error;
     EXPECT_EQ(*body, std::string("page\0bytes", 10));
