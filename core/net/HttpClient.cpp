@@ -35,9 +35,11 @@ void initialiseCurlOnce() {
 }
 
 struct BodySink {
+    CURL* handle;
     std::string* body;
     size_t limit;
     bool discard;
+    long bodyOnlyForStatus;
     size_t discarded = 0;
     bool overflowed = false;
     bool discardLimitReached = false;
@@ -46,6 +48,11 @@ struct BodySink {
 size_t appendBody(char* data, size_t size, size_t count, void* context) {
     auto* sink = static_cast<BodySink*>(context);
     const size_t bytes = size * count;
+    if (sink->bodyOnlyForStatus != 0 && !sink->discard && sink->body->empty()) {
+        long status = 0;
+        curl_easy_getinfo(sink->handle, CURLINFO_RESPONSE_CODE, &status);
+        sink->discard = status != sink->bodyOnlyForStatus;
+    }
     if (sink->discard) {
         // An answer that never ends would otherwise hold the caller until the deadline.
         sink->discarded += bytes;
@@ -202,8 +209,9 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     }
 
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    BodySink sink{&response.body, request.maxResponseBytes, request.discardResponseBody};
     CURL* handle = curl.get();
+    BodySink sink{handle, &response.body, request.maxResponseBytes, request.discardResponseBody,
+                  request.bodyOnlyForStatus};
     curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");

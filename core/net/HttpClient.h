@@ -30,6 +30,9 @@ class HttpClient {
         // For answers whose body nobody reads: only the status counts, and at most
         // kMaxDiscardedBytes of the body are read before the answer is taken as complete.
         bool discardResponseBody = false;
+        // The body is wanted only with this status; with any other it is discarded as above.
+        // 0: wanted whatever the status.
+        long bodyOnlyForStatus = 0;
         // Whether the proxy that the environment names (http_proxy, https_proxy, all_proxy,
         // no_proxy, read by libcurl) applies. Peers on the local network are always reached
         // directly.

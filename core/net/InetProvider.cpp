@@ -69,6 +69,7 @@ std::optional<std::string> InetProvider::downloadData(const std::string& url,
     request.headers["User-Agent"] = userAgent();
     request.timeoutSeconds = timeoutSeconds;
     request.deadlineSeconds = deadlines_.downloadSeconds;
+    request.bodyOnlyForStatus = 200;
     HttpClient::Response response = HttpClient::perform(request);
     if (!response.transportOk) {
         error = response.error;

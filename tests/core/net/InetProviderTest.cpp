@@ -236,8 +236,10 @@ TEST_F(InetProviderTest, AnswersThatDripOrNeverEndAreCutOffByTheDeadline) {
         LoopbackHttpServer::Reply reply = xmlReply(success);
         if (request.target == "/drip" || request.method == "POST")
             reply.tricklePauseMilliseconds = 50;  // the whole answer would take seconds
-        if (request.target == "/endless")
+        if (request.target.starts_with("/endless"))
             reply.endless = true;
+        if (request.target == "/endless-missing")
+            reply.status = 404;
         return reply;
     });
     std::string error;
@@ -250,6 +252,9 @@ TEST_F(InetProviderTest, AnswersThatDripOrNeverEndAreCutOffByTheDeadline) {
     EXPECT_EQ(error, "The request timed out.");
     EXPECT_FALSE(provider_.downloadData(server_.url("/endless"), nullptr, 30, error));
     EXPECT_FALSE(error.empty());
+    // Nobody reads the body of a refusal: its status is known after the first bytes.
+    EXPECT_FALSE(provider_.downloadData(server_.url("/endless-missing"), nullptr, 30, error));
+    EXPECT_EQ(error, "Not Found");
 
     // A reply that keeps within the deadline is untouched.
     server_.setHandler([&](const auto&) { return xmlReply(success); });
