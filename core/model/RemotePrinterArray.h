@@ -34,7 +34,7 @@ class RemotePrinterArray {
     void removeObject(const RemotePrinter* printer);
     void removeAllObjects();
 
-    // The printer with that public id, searching from the last; nullptr when none.
+    // The printer with that public id (merging keeps ids unique in the list); nullptr when none.
     std::shared_ptr<RemotePrinter> getPrinter(std::string_view publicId) const;
 
     // Merges the "printer" children of a container ("favorites", a "response"). Not
