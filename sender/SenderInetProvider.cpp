@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -32,7 +33,8 @@ std::string httpError(const HttpClient::Response& response) {
     return response.transportOk ? HttpClient::statusPhrase(response.status) : response.error;
 }
 
-// Uploads and the probe only look at the status; their answers are drained and dropped.
+// Uploads and the probe only look at the status; the first bytes of their answers are read
+// and dropped.
 bool sendExpectingOk(HttpClient::Request& request, std::string& error) {
     request.discardResponseBody = true;
     const HttpClient::Response response = HttpClient::perform(request);
@@ -55,7 +57,8 @@ SenderInetProvider::SenderInetProvider(SenderConfig& config, Person& currentUser
     : InetProvider(config, currentUser), remotePrinters_(remotePrinters) {}
 
 bool SenderInetProvider::uploadData(std::string body, const std::string& url,
-                                    const Headers& headers, std::string& error) {
+                                    const Headers& headers, std::string& error,
+                                    HttpClient::ProxyUse proxy) {
     HttpClient::Request request;
     request.method = "POST";
     request.url = url;
@@ -64,6 +67,8 @@ bool SenderInetProvider::uploadData(std::string body, const std::string& url,
     request.completeHeaderSet = true;
     request.body = std::move(body);
     request.timeoutSeconds = kUploadTimeout;
+    request.deadlineSeconds = deadlines().uploadSeconds;
+    request.proxy = proxy;
     return sendExpectingOk(request, error);
 }
 
@@ -88,7 +93,8 @@ bool SenderInetProvider::uploadRange(std::string chunk, int64_t offset, int64_t 
     headers["TD-Job"] = fmt::format("{}", jobId);
     headers["TD-Page"] = fmt::format("{}/{}", pageNo, pageCount);
     headers["Content-Range"] = fmt::format("bytes {}-{}/{}", offset, last, total);
-    return uploadData(std::move(chunk), url, headers, error);
+    return uploadData(std::move(chunk), url, headers, error,
+                      direct ? HttpClient::ProxyUse::none : HttpClient::ProxyUse::environment);
 }
 
 bool SenderInetProvider::uploadPage(const std::filesystem::path& path, int jobId, int pageNo,
@@ -143,7 +149,10 @@ bool SenderInetProvider::loginWithToken(std::string& error) {
                      kOptionStoreToken | kOptionReadUser, error)) {
         return false;
     }
-    remotePrinters_.parse(response.element().child("favorites"), false);
+    if (!remotePrinters_.parse(response.element().child("favorites"), false)) {
+        senderLog().error("The service listed more than {} printers; the others are left out",
+                          RemotePrinterArray::kMaxPrinters);
+    }
     return true;
 }
 
@@ -159,13 +168,15 @@ bool SenderInetProvider::prePostJob(JobData& job, std::string& directUrl, std::s
         return false;
     pugi::xml_node element = response.element();
     pugi::xml_node jobElement = element.child("job");
-    // A job id is positive; anything else names no job the later calls could refer to.
-    const int jobId = jobElement ? intFromText(getAttribute(jobElement, "id")) : 0;
-    if (jobId <= 0) {
+    // A job id is positive and written out in full; "12abc" or an id beyond 32 bits names no
+    // job the later calls could refer to, and must not be taken for another one.
+    const std::optional<int> jobId =
+        jobElement ? strictIntFromText(getAttribute(jobElement, "id")) : std::nullopt;
+    if (!jobId || *jobId <= 0) {
         error = "No job in response";
         return false;
     }
-    job.setServerId(jobId);
+    job.setServerId(*jobId);
     directUrl = childText(element, "direct-address");
     serverUrl = childText(element, "post-address");
     return true;
@@ -192,7 +203,11 @@ bool SenderInetProvider::probeDirect(const std::string& url, int jobId, std::str
                        {"Content-Length", "0"},
                        {"User-Agent", userAgent()}};
     request.completeHeaderSet = true;
-    request.timeoutSeconds = kProbeTimeout;
+    // The probe's time is its whole budget: a console that answers slowly is no faster
+    // for the pages than the service.
+    request.timeoutSeconds = std::min(kProbeTimeout, deadlines().probeSeconds);
+    request.deadlineSeconds = deadlines().probeSeconds;
+    request.proxy = HttpClient::ProxyUse::none;
     return sendExpectingOk(request, error);
 }
 

@@ -22,6 +22,7 @@ class SenderInetProvider : public InetProvider {
     static constexpr size_t kServerChunkSize = 1048576;
     // Offsets and sizes travel as 32-bit signed numbers.
     static constexpr int64_t kMaxPageBytes = INT32_MAX;
+    // Idle time-outs; deadlines() bounds each request as a whole.
     static constexpr double kProbeTimeout = 2.0;
     static constexpr double kUploadTimeout = 60;
 
@@ -29,9 +30,11 @@ class SenderInetProvider : public InetProvider {
     SenderInetProvider(SenderConfig& config, Person& currentUser,
                        RemotePrinterArray& remotePrinters);
 
-    // POSTs `body` with exactly `headers` plus "User-Agent"; true on status 200.
+    // POSTs `body` with exactly `headers` plus "User-Agent"; true on status 200. Uploads to a
+    // nearby console pass ProxyUse::none: a proxy cannot reach the local network's consoles.
     bool uploadData(std::string body, const std::string& url, const Headers& headers,
-                    std::string& error);
+                    std::string& error,
+                    HttpClient::ProxyUse proxy = HttpClient::ProxyUse::environment);
     bool uploadRange(std::string chunk, int64_t offset, int64_t total, int jobId, int pageNo,
                      int pageCount, const std::string& url, bool direct, std::string& error);
     // Sends a prepared page file range by range, the next only after the previous succeeded.

@@ -29,7 +29,8 @@ pugi::xml_node Person::getXml(pugi::xml_node parent, const char* name, bool incl
 }
 
 void Person::parse(pugi::xml_node element) {
-    serverId_ = intFromText(getAttribute(element, "id"));
+    // The id names the account in permissions and jobs sent back: all of it or none.
+    serverId_ = strictIntFromText(getAttribute(element, "id")).value_or(0);
     premium_ = boolFromText(getAttribute(element, "premium"));
     for (int i = 0; i < kPropertyCount; ++i)
         properties_[static_cast<size_t>(i)] = childText(element, propertyElementName(i));

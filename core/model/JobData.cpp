@@ -15,10 +15,16 @@ namespace {
 constexpr int kElementPortrait = 1;
 constexpr int kElementLandscape = 2;
 
+// Ids, counts and codes steer what is printed, stored and reported back, so a text that is not
+// exactly a number reads as absent rather than as its leading digits.
+int strictOr(std::string_view text, int absent) {
+    return strictIntFromText(text).value_or(absent);
+}
+
 }  // namespace
 
 void JobData::parse(pugi::xml_node element) {
-    serverId_ = intFromText(getAttribute(element, "id"));
+    serverId_ = strictOr(getAttribute(element, "id"), 0);
     // Copies handed to worker threads share the sender: a refresh replaces it, never rewrites it.
     if (pugi::xml_node person = element.child("printing-person")) {
         auto sender = std::make_shared<Person>();
@@ -28,12 +34,12 @@ void JobData::parse(pugi::xml_node element) {
     premium_ = boolFromText(childText(element, "premium"));
     printerId_ = childText(element, "printer");
     format_ = childText(element, "paper-format");
-    orientation_ = intFromText(childText(element, "paper-orientation")) == kElementLandscape
+    orientation_ = strictOr(childText(element, "paper-orientation"), 0) == kElementLandscape
                        ? kLandscape
                        : kPortrait;
     bin_ = childText(element, "bin");
-    copies_ = std::max(1, intFromText(childText(element, "copies")));
-    duplex_ = intFromText(childText(element, "duplex"));
+    copies_ = std::max(1, strictOr(childText(element, "copies"), 1));
+    duplex_ = strictOr(childText(element, "duplex"), 0);
     collate_ = boolFromText(childText(element, "collate"));
     packed_ = boolFromText(childText(element, "pack"));
     title_ = childText(element, "document");
@@ -46,7 +52,7 @@ void JobData::parse(pugi::xml_node element) {
 void JobData::parsePages(pugi::xml_node element) {
     pages_.clear();
     for (pugi::xml_node page : element.children("page"))
-        pages_.emplace_back(intFromText(getAttribute(page, "page-number")), childText(page, "url"));
+        pages_.emplace_back(strictOr(getAttribute(page, "page-number"), 0), childText(page, "url"));
 }
 
 pugi::xml_node JobData::getXml(pugi::xml_node parent) const {

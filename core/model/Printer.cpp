@@ -89,14 +89,19 @@ void Printer::parseDetails(pugi::xml_node details) {
 
     papers_.removeAllObjects();
     for (pugi::xml_node child : details.child("paper-formats").children()) {
+        if (papers_.count() >= kMaxPapers)
+            break;
         std::string_view name = child.name();
         if (name == "paper-format" || name == "paper")
             papers_.addObject(Paper(child));
     }
 
     bins_.removeAllObjects();
-    for (pugi::xml_node child : details.child("bins").children("bin"))
+    for (pugi::xml_node child : details.child("bins").children("bin")) {
+        if (bins_.count() >= kMaxBins)
+            break;
         bins_.addObject(Bin(child));
+    }
 
     if (pugi::xml_node capabilities = details.child("capabilities"))
         parseCapabilities(capabilities);

@@ -5,6 +5,7 @@
 
 #include <pugixml.hpp>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,6 +16,10 @@ namespace velmora {
 // computer and the remote printers of other users.
 class Printer {
   public:
+    // More than any real printer offers; a description that lists more is cut there.
+    static constexpr size_t kMaxPapers = 500;
+    static constexpr size_t kMaxBins = 100;
+
     // A new printer gets a fresh random identity (lower-case UUID text).
     Printer();
     Printer(const Printer&) = default;

@@ -35,17 +35,33 @@ void initialiseCurlOnce() {
 }
 
 struct BodySink {
+    CURL* handle;
     std::string* body;
     size_t limit;
     bool discard;
+    long bodyOnlyForStatus;
+    size_t discarded = 0;
     bool overflowed = false;
+    bool discardLimitReached = false;
 };
 
 size_t appendBody(char* data, size_t size, size_t count, void* context) {
     auto* sink = static_cast<BodySink*>(context);
     const size_t bytes = size * count;
-    if (sink->discard)
+    if (sink->bodyOnlyForStatus != 0 && !sink->discard && sink->body->empty()) {
+        long status = 0;
+        curl_easy_getinfo(sink->handle, CURLINFO_RESPONSE_CODE, &status);
+        sink->discard = status != sink->bodyOnlyForStatus;
+    }
+    if (sink->discard) {
+        // An answer that never ends would otherwise hold the caller until the deadline.
+        sink->discarded += bytes;
+        if (sink->discarded > HttpClient::kMaxDiscardedBytes) {
+            sink->discardLimitReached = true;
+            return 0;
+        }
         return bytes;
+    }
     if (sink->body->size() + bytes > sink->limit) {
         sink->overflowed = true;
         return 0;  // makes curl stop with a write error
@@ -97,10 +113,16 @@ curl_off_t bytesMoved(CURL* handle) {
     return down + up;
 }
 
-// Runs the transfer, giving up only when nothing has moved in either direction for
-// `idleSeconds`: a slow but steady download of a large page must not be cut off after a fixed
-// total time. curl's own time-outs count the whole transfer, so the multi interface drives it.
-CURLcode transferWithIdleTimeout(CURL* handle, double idleSeconds, bool& timedOut) {
+std::chrono::steady_clock::duration secondsOr(double seconds, double fallback) {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(seconds > 0 ? seconds : fallback));
+}
+
+// Runs the transfer until it ends, nothing has moved in either direction for `idleSeconds`, or
+// `deadlineSeconds` have passed since it started, whichever comes first. The idle limit alone
+// would let a peer that drips one byte now and then hold the caller for ever.
+CURLcode transferWithTimeouts(CURL* handle, double idleSeconds, double deadlineSeconds,
+                              bool& timedOut) {
     using Clock = std::chrono::steady_clock;
     timedOut = false;
     MultiHandle multi(curl_multi_init());
@@ -110,8 +132,9 @@ CURLcode transferWithIdleTimeout(CURL* handle, double idleSeconds, bool& timedOu
     if (!attachment.attached())
         return CURLE_FAILED_INIT;
 
-    const auto idleLimit = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(idleSeconds > 0 ? idleSeconds : kFallbackTimeoutSeconds));
+    const auto idleLimit = secondsOr(idleSeconds, kFallbackTimeoutSeconds);
+    const auto deadline =
+        Clock::now() + secondsOr(deadlineSeconds, HttpClient::kDefaultDeadlineSeconds);
     auto lastProgress = Clock::now();
     curl_off_t lastBytes = 0;
     int running = 1;
@@ -125,7 +148,7 @@ CURLcode transferWithIdleTimeout(CURL* handle, double idleSeconds, bool& timedOu
             lastBytes = bytes;
             lastProgress = now;
         }
-        const auto remaining = lastProgress + idleLimit - now;
+        const auto remaining = std::min(lastProgress + idleLimit, deadline) - now;
         if (remaining <= Clock::duration::zero()) {
             timedOut = true;
             return CURLE_OPERATION_TIMEDOUT;
@@ -142,6 +165,14 @@ CURLcode transferWithIdleTimeout(CURL* handle, double idleSeconds, bool& timedOu
             return message->data.result;
     }
     return CURLE_FAILED_INIT;
+}
+
+// A discarded answer cut short after its first bytes still counts with its status, but only
+// when the whole request went out: a peer that answers early has not taken the body.
+bool requestFullySent(CURL* handle, const HttpClient::Request& request) {
+    curl_off_t sent = 0;
+    curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &sent);
+    return request.method != "POST" || sent == static_cast<curl_off_t>(request.body.size());
 }
 
 }  // namespace
@@ -178,8 +209,9 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     }
 
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    BodySink sink{&response.body, request.maxResponseBytes, request.discardResponseBody};
     CURL* handle = curl.get();
+    BodySink sink{handle, &response.body, request.maxResponseBytes, request.discardResponseBody,
+                  request.bodyOnlyForStatus};
     curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -187,6 +219,9 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+    // An empty proxy text switches off the proxy that libcurl would take from the environment.
+    if (request.proxy == ProxyUse::none)
+        curl_easy_setopt(handle, CURLOPT_PROXY, "");
     if (request.method == "POST") {
         curl_easy_setopt(handle, CURLOPT_POST, 1L);
         curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
@@ -195,11 +230,16 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     }
 
     bool timedOut = false;
-    const CURLcode result = transferWithIdleTimeout(handle, request.timeoutSeconds, timedOut);
-    if (result != CURLE_OK) {
+    const CURLcode result =
+        transferWithTimeouts(handle, request.timeoutSeconds, request.deadlineSeconds, timedOut);
+    const bool cutShort = result == CURLE_WRITE_ERROR && sink.discardLimitReached &&
+                          requestFullySent(handle, request);
+    if (result != CURLE_OK && !cutShort) {
         if (sink.overflowed) {
             response.error = "The server sent more data than allowed (" +
                              std::to_string(request.maxResponseBytes) + " bytes).";
+        } else if (sink.discardLimitReached) {
+            response.error = "The server answered before it had taken the whole request.";
         } else if (timedOut) {
             response.error = kTimedOut;
         } else {

@@ -12,6 +12,8 @@ class HttpClient {
   public:
     using Headers = std::map<std::string, std::string>;
 
+    enum class ProxyUse { environment, none };
+
     struct Request {
         std::string method = "GET";  // "GET" or "POST"
         std::string url;
@@ -19,12 +21,22 @@ class HttpClient {
         // Only the headers given: drop the client's own "Accept" line.
         bool completeHeaderSet = false;
         std::string body;
-        // Idle time-out: the request fails when no byte moves either way for this long. A long
-        // transfer that keeps moving is never cut off.
+        // Idle time-out: the request fails when no byte moves either way for this long.
         double timeoutSeconds = 60;
+        // Overall deadline, connection included: a peer that keeps the transfer alive by
+        // dripping a byte now and then must not hold the caller for longer than this.
+        double deadlineSeconds = kDefaultDeadlineSeconds;
         size_t maxResponseBytes = kDefaultMaxResponseBytes;
-        // For answers whose body nobody reads: it is drained and dropped, whatever its size.
+        // For answers whose body nobody reads: only the status counts, and at most
+        // kMaxDiscardedBytes of the body are read before the answer is taken as complete.
         bool discardResponseBody = false;
+        // The body is wanted only with this status; with any other it is discarded as above.
+        // 0: wanted whatever the status.
+        long bodyOnlyForStatus = 0;
+        // Whether the proxy that the environment names (http_proxy, https_proxy, all_proxy,
+        // no_proxy, read by libcurl) applies. Peers on the local network are always reached
+        // directly.
+        ProxyUse proxy = ProxyUse::environment;
     };
 
     struct Response {
@@ -32,7 +44,7 @@ class HttpClient {
         long status = 0;
         std::string body;
         std::string error;  // transport error text when !transportOk ("The request timed out."
-                            // after the idle time-out)
+                            // after the idle time-out or the deadline)
     };
 
     static Response perform(const Request& request);
@@ -41,6 +53,8 @@ class HttpClient {
     static std::string statusPhrase(long status);
 
     static constexpr size_t kDefaultMaxResponseBytes = size_t{512} << 20;
+    static constexpr double kDefaultDeadlineSeconds = 300;
+    static constexpr size_t kMaxDiscardedBytes = 8192;
 };
 
 }  // namespace velmora

@@ -16,6 +16,10 @@ constexpr const char* kProgramVersion = "1.6.1";
 constexpr const char* kSoapNamespace = "https://schemas.xmlsoap.org/soap/envelope/";
 
 std::shared_ptr<pugi::xml_document> parseReply(const std::string& body, std::string& error) {
+    if (xmlNodeCountBound(body) > InetProvider::kMaxSoapReplyNodes) {
+        error = "The service's reply holds too many elements";
+        return nullptr;
+    }
     auto document = std::make_shared<pugi::xml_document>();
     pugi::xml_parse_result result = document->load_buffer(body.data(), body.size());
     if (!result) {
@@ -64,6 +68,8 @@ std::optional<std::string> InetProvider::downloadData(const std::string& url,
     }
     request.headers["User-Agent"] = userAgent();
     request.timeoutSeconds = timeoutSeconds;
+    request.deadlineSeconds = deadlines_.downloadSeconds;
+    request.bodyOnlyForStatus = 200;
     HttpClient::Response response = HttpClient::perform(request);
     if (!response.transportOk) {
         error = response.error;
@@ -107,6 +113,7 @@ bool InetProvider::soapRequest(const std::string& operation, const std::string& 
     request.headers = {{"Content-Type", "text/xml"}, {"User-Agent", userAgent()}};
     request.body = soapEnvelope(operation, data);
     request.timeoutSeconds = kSoapTimeout;
+    request.deadlineSeconds = deadlines_.soapSeconds;
     request.maxResponseBytes = kMaxSoapReplyBytes;
     HttpClient::Response reply = HttpClient::perform(request);
     if (!reply.transportOk) {

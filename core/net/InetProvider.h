@@ -5,6 +5,7 @@
 
 #include "core/net/HttpClient.h"
 #include "core/net/SoapResponse.h"
+#include "core/xml/XmlHelpers.h"
 #include "platform/Logger.h"
 
 namespace velmora {
@@ -18,6 +19,15 @@ class Person;
 class InetProvider {
   public:
     using Headers = HttpClient::Headers;
+
+    // Overall limits of one request, connection included. Each is the most a peer can hold the
+    // caller, however it paces its answer; the idle time-outs apply within them.
+    struct Deadlines {
+        double soapSeconds = 120;
+        double downloadSeconds = 600;
+        double uploadSeconds = 300;  // one range of a page
+        double probeSeconds = 2;     // a nearby console's "/hello"
+    };
 
     // Options of soapRequest().
     static constexpr int kOptionStoreToken = 1;
@@ -57,12 +67,17 @@ class InetProvider {
     // The exact bytes posted for an operation.
     static std::string soapEnvelope(const std::string& operation, const std::string& data);
 
+    const Deadlines& deadlines() const { return deadlines_; }
+    void setDeadlines(const Deadlines& deadlines) { deadlines_ = deadlines; }
+
     Config& config() const { return config_; }
     Person& currentUser() const { return currentUser_; }
 
     static constexpr double kDefaultDownloadTimeout = 10;
     static constexpr double kSoapTimeout = 60;
-    static constexpr size_t kMaxSoapReplyBytes = size_t{64} << 20;
+    // Real replies, even a sign-in with thousands of favourites, stay far below these.
+    static constexpr size_t kMaxSoapReplyBytes = size_t{16} << 20;
+    static constexpr size_t kMaxSoapReplyNodes = kMaxXmlNodes;
 
   protected:
     const Logger& logger() const { return logger_; }
@@ -71,6 +86,7 @@ class InetProvider {
     Config& config_;
     Person& currentUser_;
     Logger logger_;
+    Deadlines deadlines_;
 };
 
 }  // namespace velmora

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstring>
 #include <sstream>
@@ -174,7 +176,39 @@ int intFromText(std::string_view text) {
     return static_cast<int>(value);
 }
 
-bool parseXml(pugi::xml_document& document, std::string_view text, std::string& error) {
+std::optional<int> strictIntFromText(std::string_view text) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, failure] = std::from_chars(text.data(), end, value);
+    if (text.empty() || failure != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}
+
+size_t xmlNodeCountBound(std::string_view text) {
+    size_t markup = 0;
+    size_t endTags = 0;
+    size_t equalSigns = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '<') {
+            ++markup;
+            if (i + 1 < text.size() && text[i + 1] == '/')
+                ++endTags;
+        } else if (text[i] == '=') {
+            ++equalSigns;
+        }
+    }
+    // Elements start at markup that is no end tag; a text node sits before any markup or the end.
+    return (markup - endTags) + (markup + 1) + equalSigns;
+}
+
+bool parseXml(pugi::xml_document& document, std::string_view text, std::string& error,
+              size_t maxNodes) {
+    if (xmlNodeCountBound(text) > maxNodes) {
+        error = "XML holds too many elements";
+        document.reset();
+        return false;
+    }
     pugi::xml_parse_result result = document.load_buffer(
         text.data(), text.size(), pugi::parse_default | pugi::parse_declaration);
     if (!result) {

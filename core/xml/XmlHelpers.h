@@ -38,11 +38,26 @@ pugi::xml_node appendElement(pugi::xml_node parent, const char* name, int value)
 // A boolean reads as true when its text begins with t, T, y, Y or a digit 1 to 9.
 bool boolFromText(std::string_view text);
 // Integers as read from documents: leading white space and sign accepted, trailing junk
-// ignored, 0 when no digits; values outside int range saturate.
+// ignored, 0 when no digits; values outside int range saturate. Only for values that are shown
+// or merely describe something; see strictIntFromText.
 int intFromText(std::string_view text);
+// Numbers that steer what is sent or stored (job ids, page numbers, copies): the whole text is
+// an optional '-' and decimal digits within int range, or there is no number.
+std::optional<int> strictIntFromText(std::string_view text);
 
-// Parses XML text; false with a reason when it is not well-formed.
-bool parseXml(pugi::xml_document& document, std::string_view text, std::string& error);
+// An upper bound of the nodes and attributes a parser builds from `text` (each element starts
+// at a '<' that opens no end tag, each text node ends at a '<' or the end, each attribute needs
+// a '='), counted before parsing so that a document of empty elements cannot multiply its size
+// in memory.
+size_t xmlNodeCountBound(std::string_view text);
+
+// More than any document of this system holds.
+inline constexpr size_t kMaxXmlNodes = 1'000'000;
+
+// Parses XML text; false with a reason when it is not well-formed or could hold more than
+// `maxNodes` nodes and attributes (xmlNodeCountBound).
+bool parseXml(pugi::xml_document& document, std::string_view text, std::string& error,
+              size_t maxNodes = kMaxXmlNodes);
 // Pretty-printed serialisation (tab indentation, with declaration).
 std::string xmlToString(const pugi::xml_document& document);
 // Pretty-printed write through a temporary file in the same folder, fsync and rename.

@@ -182,10 +182,16 @@ class NearbyConsoleTest : public ServiceFixture {
         ServiceFixture::SetUp();
         console_.setHandler([this](const LoopbackHttpServer::Request& request) {
             LoopbackHttpServer::Reply reply;
-            if (request.target == "/hello")
+            if (request.target == "/hello") {
                 reply.status = helloStatus_;
-            else if (request.header("td-page").rfind(failingPage_, 0) == 0)
+                if (dripHello_) {
+                    reply.body = std::string(40, 'h');
+                    reply.tricklePauseMilliseconds = 100;
+                }
+            } else if (request.header("td-page").rfind(failingPage_, 0) == 0) {
                 reply.status = 500;
+            }
+            reply.endless = endlessAnswers_;
             return reply;
         });
     }
@@ -215,6 +221,8 @@ class NearbyConsoleTest : public ServiceFixture {
 
     int helloStatus_ = 200;
     std::string failingPage_ = "none";
+    bool dripHello_ = false;
+    bool endlessAnswers_ = false;
     LoopbackHttpServer console_{[](const auto&) { return LoopbackHttpServer::Reply{}; }};
 };
 
@@ -281,6 +289,27 @@ TEST_F(NearbyConsoleTest, AFailedDirectPageAndAllLaterOnesGoToTheServer) {
         EXPECT_NE(request.header("td-page"), "3/3");
     EXPECT_TRUE(logged("direct error: Internal Server Error"));
     EXPECT_EQ(job.get<std::string>("status"), "ready");
+}
+
+// The probe's two seconds are all a nearby console gets, however it paces its answer.
+TEST_F(NearbyConsoleTest, AConsoleThatDripsItsHelloIsGivenUpForTheService) {
+    dripHello_ = true;
+    useDirectAddress(bareAddress());
+    const std::string page = writePage("1.bmp", 100);
+    EXPECT_EQ(runSender(), successMessage());
+    EXPECT_TRUE(posts().empty());
+    EXPECT_TRUE(logged("direct error: The request timed out."));
+    EXPECT_EQ(gunzip(service_->page(onlyJob().get<int>("id"), 1)), page);
+}
+
+// Only the status of its answers counts, so answers that never end cannot hold the job.
+TEST_F(NearbyConsoleTest, AConsoleWhoseAnswersNeverEndStillTakesThePages) {
+    endlessAnswers_ = true;
+    useDirectAddress(bareAddress());
+    const std::string page = writePage("1.bmp", 300000);
+    EXPECT_EQ(runSender(), successMessage());
+    EXPECT_EQ(posts().size(), 3u);
+    EXPECT_EQ(gunzip(directPage(1, 1)), page);
 }
 
 TEST_F(NearbyConsoleTest, AnAddressWithPathJunkIsNeverContacted) {

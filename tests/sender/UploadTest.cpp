@@ -5,6 +5,7 @@
 
 #include "tests/sender/SenderFixture.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace velmora::test {
 namespace {
@@ -180,6 +181,80 @@ TEST_F(UploadTest, TheProbeNamesTheJobAndTheServiceHostAndFailsOnAnyOtherAnswer)
     });
     EXPECT_FALSE(provider().probeDirect(server_.url("/hello"), 1001, error));
     EXPECT_NE(error.find("timed out"), std::string::npos) << error;
+}
+
+// Only the status of an upload or probe answer counts, so a peer must not hold the sender by
+// never finishing the answer or by dripping it a byte at a time.
+TEST_F(UploadTest, AnswersThatNeverEndOrDripCannotHoldTheSender) {
+    struct Case {
+        const char* what;
+        int status;
+        bool endless;
+        int pauseMilliseconds;
+        bool accepted;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"endless accepting answer", 200, true, 0, true, ""},
+        {"endless refusing answer", 500, true, 0, false, "Internal Server Error"},
+        {"dripped accepting answer", 200, false, 100, false, "The request timed out."},
+        {"answer dripped for ever", 200, true, 100, false, "The request timed out."},
+    };
+    InetProvider::Deadlines deadlines;
+    deadlines.uploadSeconds = 1;
+    provider().setDeadlines(deadlines);  // the probe keeps its two seconds
+    writePage("1.bmp.enc", 1000);
+    for (const Case& c : cases) {
+        server_.setHandler([&](const auto&) {
+            LoopbackHttpServer::Reply reply;
+            reply.status = c.status;
+            reply.endless = c.endless;
+            reply.tricklePauseMilliseconds = c.pauseMilliseconds;
+            reply.body = std::string(40, 'a');  // 4 seconds when dripped
+            return reply;
+        });
+        for (bool direct : {false, true}) {
+            std::string error;
+            EXPECT_EQ(upload("1.bmp.enc", direct, error), c.accepted) << c.what << direct;
+            EXPECT_EQ(error, c.error) << c.what << direct;
+        }
+        std::string error;
+        EXPECT_EQ(provider().probeDirect(server_.url("/hello"), 1001, error), c.accepted) << c.what;
+        EXPECT_EQ(error, c.error) << c.what;
+    }
+}
+
+// An accepting answer sent before the body was taken does not mean the range arrived.
+TEST_F(UploadTest, AnAcceptingAnswerThatComesBeforeTheRangeWasTakenIsNoSuccess) {
+    server_.setAnswerBeforeBody(true);
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.endless = true;
+        return reply;
+    });
+    // Far more than the loopback socket buffers hold while nobody reads.
+    std::string range(64 << 20, 'r');
+    std::string error;
+    EXPECT_FALSE(provider().uploadData(std::move(range), server_.url("/tdUpload.aspx"), {}, error));
+    EXPECT_EQ(error, "The server answered before it had taken the whole request.");
+}
+
+// The proxy the environment names is for the service; a nearby console is on this network.
+TEST_F(UploadTest, RequestsToANearbyConsoleNeverGoThroughAProxy) {
+    LoopbackHttpServer proxy([](const auto&) { return LoopbackHttpServer::Reply{}; });
+    ScopedEnvironment environment;
+    environment.clearProxies().set("http_proxy", proxy.url());
+    writePage("1.bmp.enc", 1000);
+    std::string error;
+    ASSERT_TRUE(provider().probeDirect(server_.url("/hello"), 1001, error)) << error;
+    ASSERT_TRUE(upload("1.bmp.enc", true, error)) << error;
+    EXPECT_EQ(server_.requests().size(), 2u);
+    EXPECT_TRUE(proxy.requests().empty());
+
+    ASSERT_TRUE(upload("1.bmp.enc", false, error)) << error;
+    ASSERT_EQ(proxy.requests().size(), 1u);
+    EXPECT_EQ(proxy.requests()[0].target, server_.url("/tdUpload.aspx?job=1001"));
+    EXPECT_EQ(server_.requests().size(), 2u);
 }
 
 }  // namespace

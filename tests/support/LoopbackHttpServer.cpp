@@ -53,14 +53,15 @@ bool parseHead(const std::string& head, LoopbackHttpServer::Request& request) {
     return true;
 }
 
-void sendAll(int fd, const std::string& bytes) {
+bool sendAll(int fd, const std::string& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
         ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0)
-            return;
+            return false;
         sent += static_cast<size_t>(n);
     }
+    return true;
 }
 
 }  // namespace
@@ -97,6 +98,10 @@ std::string LoopbackHttpServer::url(const std::string& path) const {
 std::vector<LoopbackHttpServer::Request> LoopbackHttpServer::requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
+}
+
+void LoopbackHttpServer::setAnswerBeforeBody(bool early) {
+    answerBeforeBody_ = early;
 }
 
 void LoopbackHttpServer::setHandler(Handler handler) {
@@ -141,9 +146,10 @@ void LoopbackHttpServer::handleConnection(int fd) {
             if (wanted > kMaxRequestBytes)
                 return;
         }
-        if (received.size() >= headEnd + 4 + wanted)
+        if (received.size() >= headEnd + 4 + wanted || answerBeforeBody_)
             break;
     }
+    wanted = std::min(wanted, received.size() - (headEnd + 4));
     request.body = received.substr(headEnd + 4, wanted);
     request.raw = received.substr(0, headEnd + 4 + wanted);
 
@@ -162,17 +168,29 @@ void LoopbackHttpServer::handleConnection(int fd) {
     std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
     for (const auto& [name, value] : reply.headers)
         response += name + ": " + value + "\r\n";
-    response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
+    if (!reply.endless)
+        response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     response += "Connection: close\r\n\r\n";
-    if (reply.tricklePauseMilliseconds <= 0) {
+    if (reply.tricklePauseMilliseconds <= 0 && !reply.endless) {
         sendAll(fd, response + reply.body);
         return;
     }
-    sendAll(fd, response);
-    for (char byte : reply.body) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(reply.tricklePauseMilliseconds));
-        sendAll(fd, std::string(1, byte));
-    }
+    if (!sendAll(fd, response))
+        return;
+    const std::string body =
+        reply.endless && reply.body.empty() ? std::string(4096, 'x') : reply.body;
+    do {
+        if (reply.tricklePauseMilliseconds <= 0) {
+            if (!sendAll(fd, body))
+                return;
+            continue;
+        }
+        for (char byte : body) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(reply.tricklePauseMilliseconds));
+            if (stopping_ || !sendAll(fd, std::string(1, byte)))
+                return;
+        }
+    } while (reply.endless && !stopping_);
 }
 
 }  // namespace velmora::test

@@ -35,6 +35,9 @@ class LoopbackHttpServer {
         bool dropConnection = false;  // close without answering
         // When set, the body goes out one byte at a time with this pause before each byte.
         int tricklePauseMilliseconds = 0;
+        // The body never ends: no Content-Length, and `body` (or filler when empty) is sent
+        // again and again until the client goes away or the server stops.
+        bool endless = false;
     };
     using Handler = std::function<Reply(const Request&)>;
 
@@ -47,6 +50,9 @@ class LoopbackHttpServer {
     std::string url(const std::string& path = "/") const;
     std::vector<Request> requests() const;
     void setHandler(Handler handler);
+    // Answer as soon as the request's head has arrived, without reading its body (the
+    // recorded body holds only what came with the head).
+    void setAnswerBeforeBody(bool early);
 
   private:
     void serve();
@@ -55,6 +61,7 @@ class LoopbackHttpServer {
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> answerBeforeBody_{false};
     mutable std::mutex mutex_;
     Handler handler_;
     std::vector<Request> requests_;

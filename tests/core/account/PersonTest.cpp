@@ -82,8 +82,12 @@ TEST(Person, ReadsTheServiceUserElement) {
         bool premium;
         int id;
     };
+    // The id names the account in what is sent back, so it is read in full or not at all.
     for (const Case& c : {Case{"<user/>", false, 0}, Case{"<user premium='1' id='x'/>", true, 0},
-                          Case{"<user premium='false' id=' 12'/>", false, 12},
+                          Case{"<user premium='false' id=' 12'/>", false, 0},
+                          Case{"<user premium='false' id='12abc'/>", false, 0},
+                          Case{"<user premium='false' id='99999999999'/>", false, 0},
+                          Case{"<user premium='false' id='12'/>", false, 12},
                           Case{"<user premium='Yes' id='-1'/>", true, -1}}) {
         auto document = test::parsedXml(c.xml);
         person.parse(document.document_element());

@@ -182,6 +182,46 @@ TEST(JobData, ReadsCopiesEncryptionAndOrientationByTheirRules) {
     }
 }
 
+// Ids, page numbers, copies and codes steer what is printed, stored and reported; a text that
+// is not exactly a number reads as if it were missing, never as its leading digits.
+TEST(JobData, NumbersFromTheServiceAreReadInFullOrNotAtAll) {
+    struct Case {
+        std::string text;
+        int id;
+        int copies;
+        int duplex;
+        int64_t orientation;
+        int pageNumber;
+    };
+    const Case cases[] = {
+        {"2", 2, 2, 2, 1, 2},
+        {"12abc", 0, 1, 0, 0, 0},
+        {"99999999999", 0, 1, 0, 0, 0},
+        {"2147483647", 2147483647, 2147483647, 2147483647, 0, 2147483647},
+        {" 2", 0, 1, 0, 0, 0},
+        {"2 ", 0, 1, 0, 0, 0},
+        {"+2", 0, 1, 0, 0, 0},
+        {"2.0", 0, 1, 0, 0, 0},
+        {"0x2", 0, 1, 0, 0, 0},
+        {"-7", -7, 1, -7, 0, -7},
+    };
+    for (const Case& c : cases) {
+        const std::string& n = c.text;
+        auto document = test::parsedXml("<job id='" + n + "'><copies>" + n + "</copies><duplex>" +
+                                        n + "</duplex><paper-orientation>" + n +
+                                        "</paper-orientation><page page-number='" + n +
+                                        "'><url>u</url></page></job>");
+        JobData job;
+        job.parse(document.document_element());
+        EXPECT_EQ(job.serverId(), c.id) << n;
+        EXPECT_EQ(job.copies(), c.copies) << n;
+        EXPECT_EQ(job.duplex(), c.duplex) << n;
+        EXPECT_EQ(job.orientation(), c.orientation) << n;
+        ASSERT_EQ(job.pages().size(), 1u);
+        EXPECT_EQ(job.pages()[0].number(), c.pageNumber) << n;
+    }
+}
+
 TEST(JobData, ProfileFormKeepsIdSenderAndPages) {
     auto service = test::parsedXml(kServiceJob);
     JobData job;

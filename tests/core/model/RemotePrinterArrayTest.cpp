@@ -120,5 +120,78 @@ TEST(RemotePrinterArray, RemovesTheNamedPrinters) {
     EXPECT_THROW(printers.objectAtIndex(1), std::out_of_range);
 }
 
+// Look-ups go through an index; every way of taking a printer out must take it out of the
+// index too, or a removed printer would come back under its id.
+TEST(RemotePrinterArray, TheIndexFollowsEveryChangeOfTheList) {
+    RemotePrinterArray printers = favourites();
+    const std::shared_ptr<RemotePrinter> b = printers.getPrinter("b");
+    printers.removeObjectAtIndex(1);
+    printers.removeObject(printers.getPrinter("c").get());
+    auto dislike =
+        test::parsedXml("<dislike><printer><public-id>a</public-id></printer></dislike>");
+    printers.remove(dislike.document_element());
+    for (const char* id : {"a", "b", "c"})
+        EXPECT_EQ(printers.getPrinter(id), nullptr) << id;
+
+    auto update = test::parsedXml(
+        "<r><printer><public-id>b</public-id><title>new B</title></printer>"
+        "<printer><public-id>a</public-id></printer></r>");
+    printers.parse(update.document_element(), true);
+    EXPECT_EQ(ids(printers), (std::vector<std::string>{"b", "a"}));
+    EXPECT_NE(printers.getPrinter("b"), b);  // a new printer, not the removed one
+    EXPECT_EQ(b->shareTitle(), "B");
+    EXPECT_EQ(printers.getPrinter("b")->shareTitle(), "new B");
+
+    printers.removeAllObjects();
+    EXPECT_EQ(printers.getPrinter("a"), nullptr);
+    printers.parse(update.document_element(), true);
+    EXPECT_EQ(ids(printers), (std::vector<std::string>{"b", "a"}));
+
+    // Removing many printers at once keeps the others and their order.
+    std::string listed = "<r>";
+    std::string gone = "<r>";
+    for (int i = 0; i < 2000; ++i) {
+        const std::string printer =
+            "<printer><public-id>" + std::to_string(i) + "</public-id></printer>";
+        listed += printer;
+        if (i % 2 == 1)
+            gone += printer;
+    }
+    auto many = test::parsedXml(listed + "</r>");
+    auto odd = test::parsedXml(gone + "</r>");
+    printers.parse(many.document_element(), false);
+    printers.remove(odd.document_element());
+    ASSERT_EQ(printers.count(), 1000u);
+    for (size_t i = 0; i < printers.count(); ++i) {
+        const std::string id = std::to_string(2 * i);
+        ASSERT_EQ(printers.objectAtIndex(i)->publicId(), id);
+        ASSERT_EQ(printers.getPrinter(id), printers.objectAtIndex(i));
+        ASSERT_EQ(printers.getPrinter(std::to_string(2 * i + 1)), nullptr);
+    }
+}
+
+TEST(RemotePrinterArray, ListsLongerThanTheBoundAreCutButKnownPrintersStillUpdate) {
+    const size_t bound = RemotePrinterArray::kMaxPrinters;
+    std::string listed = "<favorites>";
+    for (size_t i = 0; i < bound + 10; ++i)
+        listed += "<printer><public-id>p" + std::to_string(i) + "</public-id></printer>";
+    auto full = test::parsedXml(listed + "</favorites>");
+    RemotePrinterArray printers;
+    EXPECT_FALSE(printers.parse(full.document_element(), false));
+    EXPECT_EQ(printers.count(), bound);
+    EXPECT_EQ(printers.getPrinter("p" + std::to_string(bound)), nullptr);
+
+    auto update = test::parsedXml(
+        "<r><printer><public-id>p3</public-id><title>Three</title></printer>"
+        "<printer><public-id>late</public-id></printer></r>");
+    EXPECT_FALSE(printers.parse(update.document_element(), true));
+    EXPECT_EQ(printers.getPrinter("p3")->shareTitle(), "Three");
+    EXPECT_EQ(printers.getPrinter("late"), nullptr);
+
+    printers.removeObjectAtIndex(0);
+    EXPECT_TRUE(printers.parse(update.document_element(), true));
+    EXPECT_EQ(printers.objectAtIndex(bound - 1)->publicId(), "late");
+}
+
 }  // namespace
 }  // namespace velmora

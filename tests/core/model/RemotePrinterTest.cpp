@@ -244,5 +244,26 @@ TEST(RemotePrinter, CopiesKeepOwnersOfTheirOwn) {
     EXPECT_EQ(printer.owner().nick(), "Ann");
 }
 
+TEST(RemotePrinter, PaperAndBinListsStopAtTheirBounds) {
+    std::string papers;
+    for (size_t i = 0; i < Printer::kMaxPapers + 50; ++i)
+        papers += "<paper format='f" + std::to_string(i) + "' width='1' height='1'/>";
+    std::string bins;
+    for (size_t i = 0; i < Printer::kMaxBins + 50; ++i)
+        bins += "<bin bin='b" + std::to_string(i) + "'/>";
+    auto document =
+        test::parsedXml("<printer><public-id>p</public-id><details><paper-formats>" + papers +
+                        "</paper-formats><bins>" + bins + "</bins></details></printer>");
+    RemotePrinter printer;
+    printer.parseServerXml(document.document_element());
+    ASSERT_EQ(printer.papers().count(), Printer::kMaxPapers);
+    ASSERT_EQ(printer.bins().count(), Printer::kMaxBins);
+    // The first ones listed are the ones kept.
+    EXPECT_EQ(printer.papers().objectAtIndex(Printer::kMaxPapers - 1).format(),
+              "f" + std::to_string(Printer::kMaxPapers - 1));
+    EXPECT_EQ(printer.papers().getPaper("f" + std::to_string(Printer::kMaxPapers)), nullptr);
+    EXPECT_EQ(printer.bins().objectAtIndex(0).code(), "b0");
+}
+
 }  // namespace
 }  // namespace velmora

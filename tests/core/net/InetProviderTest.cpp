@@ -7,11 +7,13 @@
 #include "core/config/Config.h"
 #include "core/net/SoapData.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace velmora {
 namespace {
 
 using test::LoopbackHttpServer;
+using test::ScopedEnvironment;
 
 LoopbackHttpServer::Reply xmlReply(std::string body, int status = 200) {
     LoopbackHttpServer::Reply reply;
@@ -199,7 +201,7 @@ TEST_F(InetProviderTest, DownloadsNeedStatus200AndKeepTheirHeaderSet) {
     EXPECT_EQ(error, "Not Found");
 
     // The time-out counts silence, not the whole transfer: a page that keeps arriving takes
-    // as long as it takes.
+    // as long as it takes, up to the download deadline.
     body = provider_.downloadData(server_.url("/trickle"), nullptr, 0.8, error);
     ASSERT_TRUE(body) << error;
     EXPECT_EQ(*body, std::string("page\0bytes", 10));
@@ -220,6 +222,105 @@ TEST_F(InetProviderTest, TransportFailureIsReportedNotThrown) {
     std::string error;
     EXPECT_FALSE(call(0, error));
     EXPECT_FALSE(error.empty());
+}
+
+// A peer can keep each request alive by dripping its answer just inside the idle time-out;
+// the deadline ends it however the answer is paced.
+TEST_F(InetProviderTest, AnswersThatDripOrNeverEndAreCutOffByTheDeadline) {
+    InetProvider::Deadlines deadlines;
+    deadlines.soapSeconds = 1;
+    deadlines.downloadSeconds = 1;
+    provider_.setDeadlines(deadlines);
+    const std::string success = envelope("<response success=\"true\"><token>t</token></response>");
+    server_.setHandler([&](const LoopbackHttpServer::Request& request) {
+        LoopbackHttpServer::Reply reply = xmlReply(success);
+        if (request.target == "/drip" || request.method == "POST")
+            reply.tricklePauseMilliseconds = 50;  // the whole answer would take seconds
+        if (request.target.starts_with("/endless"))
+            reply.endless = true;
+        if (request.target == "/endless-missing")
+            reply.status = 404;
+        return reply;
+    });
+    std::string error;
+    EXPECT_FALSE(call(InetProvider::kOptionStoreToken, error));
+    EXPECT_EQ(error, "The request timed out.");
+    EXPECT_EQ(config_.token(), "stored-token");
+
+    // The download's own time-out counts silence only; the deadline still applies.
+    EXPECT_FALSE(provider_.downloadData(server_.url("/drip"), nullptr, 30, error));
+    EXPECT_EQ(error, "The request timed out.");
+    EXPECT_FALSE(provider_.downloadData(server_.url("/endless"), nullptr, 30, error));
+    EXPECT_FALSE(error.empty());
+    // Nobody reads the body of a refusal: its status is known after the first bytes.
+    EXPECT_FALSE(provider_.downloadData(server_.url("/endless-missing"), nullptr, 30, error));
+    EXPECT_EQ(error, "Not Found");
+
+    // A reply that keeps within the deadline is untouched.
+    server_.setHandler([&](const auto&) { return xmlReply(success); });
+    EXPECT_TRUE(call(InetProvider::kOptionStoreToken, error)) << error;
+    EXPECT_EQ(config_.token(), "t");
+}
+
+// About four bytes of "<a/>" become a node of several dozen bytes; such replies are refused
+// before any node is built, and replies beyond what real ones need are not read to the end.
+TEST_F(InetProviderTest, RepliesBeyondRealSizesAreRefused) {
+    std::string emptyElements;
+    for (int i = 0; i < 600'000; ++i)
+        emptyElements += "<a/>";
+    answer(envelope("<response success=\"true\">" + emptyElements + "</response>"));
+    std::string error;
+    EXPECT_FALSE(call(0, error));
+    EXPECT_EQ(error, "The service's reply holds too many elements");
+    EXPECT_FALSE(response_);
+
+    answer(envelope("<response success=\"true\"><message>" + std::string(17 << 20, 'm') +
+                    "</message></response>"));
+    EXPECT_FALSE(call(0, error));
+    EXPECT_EQ(error, "The server sent more data than allowed (16777216 bytes).");
+
+    // A large but plausible reply: thousands of printers with their papers.
+    std::string printers;
+    for (int i = 0; i < 3000; ++i) {
+        printers += "<printer online=\"true\"><public-id>p" + std::to_string(i) +
+                    "</public-id><details><paper-formats default=\"A4\">";
+        for (int paper = 0; paper < 20; ++paper)
+            printers += "<paper name=\"A4\" format=\"A4\" width=\"2100\" height=\"2970\"/>";
+        printers += "</paper-formats></details></printer>";
+    }
+    answer(
+        envelope("<response success=\"true\"><favorites>" + printers + "</favorites></response>"));
+    EXPECT_TRUE(call(0, error)) << error;
+}
+
+// libcurl takes the proxy from the environment, as a desktop user behind one expects.
+TEST_F(InetProviderTest, ServiceRequestsGoThroughTheProxyTheEnvironmentNames) {
+    LoopbackHttpServer proxy([](const LoopbackHttpServer::Request& request) {
+        if (request.target.ends_with("/page"))
+            return xmlReply("page bytes");
+        return xmlReply(envelope("<response success=\"true\"><token>via-proxy</token></response>"));
+    });
+    ScopedEnvironment environment;
+    environment.clearProxies().set("http_proxy", proxy.url());
+    config_.setService("http://service.invalid/tdService.asmx");
+    std::string error;
+    ASSERT_TRUE(call(InetProvider::kOptionStoreToken, error)) << error;
+    EXPECT_EQ(config_.token(), "via-proxy");
+    auto page = provider_.downloadData("http://service.invalid/jobs/1/page", nullptr, error);
+    ASSERT_TRUE(page) << error;
+    EXPECT_EQ(*page, "page bytes");
+    const auto viaProxy = proxy.requests();
+    ASSERT_EQ(viaProxy.size(), 2u);
+    EXPECT_EQ(viaProxy[0].target, "http://service.invalid/tdService.asmx");
+    EXPECT_EQ(viaProxy[1].target, "http://service.invalid/jobs/1/page");
+
+    // Hosts the environment exempts are reached directly.
+    environment.set("no_proxy", "127.0.0.1");
+    config_.setService(server_.url("/tdService.asmx"));
+    answer(envelope("<response success=\"true\"/>"));
+    EXPECT_TRUE(call(0, error)) << error;
+    EXPECT_EQ(server_.requests().size(), 1u);
+    EXPECT_EQ(proxy.requests().size(), 2u);
 }
 
 TEST(InetProviderVersion, NumbersTwoOrThreeParts) {

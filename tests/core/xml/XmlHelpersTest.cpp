@@ -5,8 +5,11 @@
 #include <sys/stat.h>
 #include "tests/support/XmlTesting.h"
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 
 namespace velmora {
 namespace {
@@ -107,6 +110,72 @@ TEST(XmlHelpers, BooleansAndIntegersReadLikeTheServiceWritesThem) {
     EXPECT_EQ(intFromText("abc"), 0);
     EXPECT_EQ(intFromText("99999999999999999999"), INT_MAX);
     EXPECT_EQ(intFromText("-99999999999999999999"), INT_MIN);
+}
+
+TEST(XmlHelpers, StrictIntegersAreTheWholeTextInRange) {
+    const std::pair<const char*, std::optional<int>> cases[] = {
+        {"42", 42},
+        {"-17", -17},
+        {"0", 0},
+        {"007", 7},
+        {"2147483647", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"2147483648", {}},
+        {"-2147483649", {}},
+        {"99999999999", {}},
+        {"12abc", {}},
+        {"", {}},
+        {" 12", {}},
+        {"12 ", {}},
+        {"+12", {}},
+        {"-", {}},
+        {"1e3", {}},
+        {"0x10", {}},
+        {"12\n", {}},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(strictIntFromText(text), expected) << text;
+    // A digit after an embedded NUL is still part of the text.
+    EXPECT_EQ(strictIntFromText(std::string_view("1\0"
+                                                 "2",
+                                                 3)),
+              std::nullopt);
+}
+
+// Four bytes of "<a/>" make a node many times that size; the count comes before the parse.
+TEST(XmlHelpers, DocumentsThatCouldHoldTooManyNodesAreRefusedUnparsed) {
+    // The bound is never below what the parser really builds.
+    for (const char* text : {"<a/>", "<a b='1' c='2'>x</a>", "<a>x<b/>y<c d='=' e=''/>z</a>",
+                             "<a><![CDATA[<<x>>]]>t<!-- c --><?p i?></a>", "<a>&lt;&amp;</a>"}) {
+        pugi::xml_document parsed;
+        ASSERT_TRUE(parsed.load_string(text)) << text;
+        size_t built = 0;
+        for (pugi::xml_node node = parsed.first_child(); node;) {
+            built += 1 + static_cast<size_t>(
+                             std::distance(node.attributes_begin(), node.attributes_end()));
+            if (node.first_child()) {
+                node = node.first_child();
+                continue;
+            }
+            while (node && !node.next_sibling())
+                node = node.parent();
+            if (node)
+                node = node.next_sibling();
+        }
+        EXPECT_GE(xmlNodeCountBound(text), built) << text;
+    }
+    std::string many = "<r>";
+    for (int i = 0; i < 1000; ++i)
+        many += "<a/>";
+    many += "</r>";
+    pugi::xml_document document;
+    std::string error;
+    EXPECT_TRUE(parseXml(document, many, error, 3000)) << error;
+    EXPECT_EQ(std::distance(document.document_element().begin(), document.document_element().end()),
+              1000);
+    EXPECT_FALSE(parseXml(document, many, error, 2000));
+    EXPECT_EQ(error, "XML holds too many elements");
+    EXPECT_FALSE(document.document_element());
 }
 
 TEST(XmlHelpers, MalformedTextIsRejectedWithAReason) {
