@@ -95,7 +95,7 @@ void JobArray::removeServiceJobs() {
 int JobArray::mergeJobs(pugi::xml_node element, Job::Origin origin) {
     int added = 0;
     for (pugi::xml_node child : element.children("job")) {
-        const int id = intFromText(getAttribute(child, "id"));
+        const int id = strictIntFromText(getAttribute(child, "id")).value_or(0);
         if (id == 0)
             continue;
         Job* job = findJob(origin, id);

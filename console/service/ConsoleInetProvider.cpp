@@ -116,6 +116,9 @@ std::optional<std::string> ConsoleInetProvider::boundedDownload(const std::strin
     request.timeoutSeconds = kDefaultDownloadTimeout;
     // Change checks and update descriptions are service answers, not page downloads.
     request.maxResponseBytes = kMaxSoapReplyBytes;
+    // These run on the main thread: a service that drips its answer may hold the window no
+    // longer than it may with a SOAP reply.
+    request.deadlineSeconds = deadlines().soapSeconds;
     HttpClient::Response reply = HttpClient::perform(request);
     if (!reply.transportOk) {
         error = reply.error;

@@ -75,7 +75,9 @@ TEST_F(JobArrayTest, MergingTheSameListTwiceAddsNothingTheSecondTime) {
 }
 
 TEST_F(JobArrayTest, ElementsWithoutAUsableIdAreSkippedTheOthersMerged) {
-    merge(serviceJob(0) + "<job><document>no id</document></job><job id=\"x1\"/>" + serviceJob(9));
+    // Ids that are only partly numbers, or beyond 32 bits, must not become some other job's id.
+    merge(serviceJob(0) + "<job><document>no id</document></job><job id=\"x1\"/>" +
+          "<job id=\"9abc\"/><job id=\"4294967305\"/>" + serviceJob(9));
     ASSERT_EQ(jobs_.count(), 1u);
     EXPECT_EQ(jobs_.objectAtIndex(0).serverId(), 9);
     EXPECT_EQ(delegate_.notices, (std::vector<int>{1}));

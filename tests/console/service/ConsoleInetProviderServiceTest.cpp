@@ -805,6 +805,29 @@ TEST(ConsoleInetProviderHostileServerTest, FastCheckRepliesThatAreNotWhatTheyCla
                 0, 12, "%C3%A9%C3%A9%C3%A9%C3%A9%C3%A9%C3%A9%C3%A9%C3%A9%C3%A9%C3%A9%C3%A9%C3%A9"));
 }
 
+// The change check runs on the main thread: an answer dripped slower than its end but faster
+// than the idle time-out must still end at the request's overall deadline.
+TEST(ConsoleInetProviderHostileServerTest, ADrippedFastCheckEndsAtTheOverallDeadline) {
+    test::LoopbackHttpServer server([](const test::LoopbackHttpServer::Request&) {
+        test::LoopbackHttpServer::Reply reply;
+        reply.body = "<changes timestamp=\"000000000002\"/>";
+        reply.tricklePauseMilliseconds = 200;
+        return reply;
+    });
+    StandaloneProvider standalone(server.port());
+    ConsoleInetProvider& provider = standalone.provider;
+    InetProvider::Deadlines deadlines = provider.deadlines();
+    deadlines.soapSeconds = 1;
+    provider.setDeadlines(deadlines);
+
+    bool changed = true;
+    bool relogin = true;
+    std::string error;
+    EXPECT_FALSE(provider.fastCheck(changed, relogin, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(provider.fastCheckTimestamp(), "000000000001");
+}
+
 TEST(ConsoleInetProviderUrlTest, FastCheckUrlKeepsThePortAndEncodesTheMarker) {
     const struct {
         const char* service;
