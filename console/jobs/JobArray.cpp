@@ -1,5 +1,6 @@
 #include "console/jobs/JobArray.h"
 
+#include "core/config/TextFile.h"
 #include "core/xml/XmlHelpers.h"
 
 #include <algorithm>
@@ -20,6 +21,37 @@ void forgetPageAddresses(Job& job) {
         pages.resize(static_cast<size_t>(Job::kMaxDirectPages));
     for (Page& page : pages)
         page.setUrl("");
+}
+
+bool isUtf8Node(pugi::xml_node node) {
+    if (!isValidUtf8(node.name()) || !isValidUtf8(node.value()))
+        return false;
+    for (pugi::xml_attribute attribute : node.attributes()) {
+        if (!isValidUtf8(attribute.name()) || !isValidUtf8(attribute.value()))
+            return false;
+    }
+    return true;
+}
+
+// Direct jobs are kept in the profile file, which is read back only when it is UTF-8: one
+// stray byte from a nearby client would cost every saved job at the next start. Walked without
+// recursion, as the client chooses how deep the element goes.
+bool isUtf8Element(pugi::xml_node element) {
+    pugi::xml_node node = element;
+    while (node) {
+        if (!isUtf8Node(node))
+            return false;
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node != element && !node.next_sibling())
+            node = node.parent();
+        if (node == element)
+            break;
+        node = node.next_sibling();
+    }
+    return true;
 }
 
 }  // namespace
@@ -151,7 +183,7 @@ int JobArray::uploadingDirectJobs() const {
 
 std::optional<int> JobArray::startReceivingPtpJob(pugi::xml_node data) {
     const pugi::xml_node first = data.child("job");
-    if (!first || uploadingDirectJobs() >= kMaxUploadingDirectJobs)
+    if (!first || uploadingDirectJobs() >= kMaxUploadingDirectJobs || !isUtf8Element(first))
         return std::nullopt;
     const int id = smallestFreeDirectId();
 

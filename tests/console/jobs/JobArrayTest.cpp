@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "console/jobs/JobArray.h"
+#include "core/config/TextFile.h"
 #include "core/xml/XmlHelpers.h"
 #include "tests/support/ScratchDirectory.h"
 
@@ -271,6 +272,32 @@ TEST_F(JobArrayTest, ADirectJobHoldsAtMostTenThousandPages) {
         ASSERT_TRUE(jobs_.receiveDirectPage(number, id)) << number;
     EXPECT_EQ(jobs_.receiveDirectPage(Job::kMaxDirectPages + 1, id), std::nullopt);
     EXPECT_TRUE(jobs_.receiveDirectPage(Job::kMaxDirectPages, id));
+}
+
+// Direct jobs are kept in the profile file, which is read back only when it is UTF-8: a job
+// element with one stray byte would cost every saved job and sharing identity at the next start.
+TEST_F(JobArrayTest, ADirectJobThatIsNotUtf8TextIsRefused) {
+    const std::string latin1 = "caf\xe9";
+    const std::string cases[] = {
+        "<job><document>" + latin1 + "</document></job>",
+        "<job><printing-person><login>" + latin1 + "</login></printing-person></job>",
+        "<job><printer title=\"" + latin1 + "\">p1</printer></job>",
+        "<job><extra><deeper>" + latin1 + "</deeper></extra></job>",
+        "<job><document>ok</document></job><job><document>" + latin1 + "</document></job>",
+    };
+    for (const std::string& children : cases) {
+        SCOPED_TRACE(children);
+        const std::optional<int> id = startDirect(children);
+        pugi::xml_document saved;
+        jobs_.saveToConfig(saved.append_child("config"));
+        EXPECT_TRUE(isValidUtf8(xmlToString(saved)));
+        // The last case's first job is plain text and is taken; its second is never read.
+        if (children.starts_with("<job><document>ok"))
+            EXPECT_TRUE(id.has_value());
+        else
+            EXPECT_EQ(id, std::nullopt);
+    }
+    EXPECT_EQ(jobs_.count(), 1u);
 }
 
 // Unfinished direct jobs survive a restart through a real profile file; service jobs and
