@@ -211,6 +211,41 @@ TEST(PlainRunLoopTaskStateTest, WhatATaskHoldsMayPostWhenItIsDestroyed) {
     }
 }
 
+// A loop that says when a task has been handed to it.
+class AnnouncingRunLoop : public PlainRunLoop {
+  public:
+    explicit AnnouncingRunLoop(std::promise<void>& queued) : queued_(queued) {}
+
+  protected:
+    void enqueue(Task task) override {
+        PlainRunLoop::enqueue(std::move(task));
+        queued_.set_value();
+    }
+
+  private:
+    std::promise<void>& queued_;
+};
+
+// A caller still waiting when the loop object goes away is released with false, and from then
+// on touches nothing of the object.
+TEST(PlainRunLoopDestructionTest, ACallerWaitingWhileTheLoopIsDestroyedIsReleased) {
+    for (int round = 0; round < 50; ++round) {
+        SCOPED_TRACE(round);
+        std::promise<void> queued;
+        auto loop = std::make_unique<AnnouncingRunLoop>(queued);
+        RunLoop* target = loop.get();
+        bool ran = false;
+        auto waiter = std::async(std::launch::async, [target, &ran] {
+            return target->postAndWait([&ran] { ran = true; });
+        });
+        queued.get_future().wait();
+        loop.reset();
+        ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_FALSE(waiter.get());
+        EXPECT_FALSE(ran);
+    }
+}
+
 TEST(RunLoopDelayTest, SecondsBecomeABoundedDelay) {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
