@@ -168,9 +168,22 @@ void JobArray::clearNewForJob(Job& job) {
     }
 }
 
+bool JobArray::directFolderExists(int id) const {
+    // Signing out empties the list, but a saved job's pages stay in its folder: a new job must
+    // not write into it.
+    const std::filesystem::path profileDir =
+        environment_.profileDir ? environment_.profileDir() : std::filesystem::path();
+    if (profileDir.empty())
+        return false;
+    std::error_code error;
+    const auto folder = profileDir / (Job::kDirectFolderPrefix + std::to_string(id));
+    return std::filesystem::symlink_status(folder, error).type() !=
+           std::filesystem::file_type::not_found;
+}
+
 int JobArray::smallestFreeDirectId() const {
     int id = 1;
-    while (directJobs_.contains(id))
+    while (directJobs_.contains(id) || directFolderExists(id))
         ++id;
     return id;
 }
@@ -234,7 +247,16 @@ void JobArray::directJobReceived(int jobId) {
 void JobArray::updateFromConfig(pugi::xml_node section) {
     if (!section)
         return;
-    mergeJobs(section, Job::Origin::kDirect);
+    // A listed direct job was opened by a nearby client since the profile was saved: a saved job
+    // with its id (one whose pages never arrived, or the id would not have been given out) is
+    // not merged into it.
+    pugi::xml_document unlisted;
+    pugi::xml_node jobs = unlisted.append_child("jobs");
+    for (pugi::xml_node saved : section.children("job")) {
+        if (!directJobs_.contains(intFromText(getAttribute(saved, "id"))))
+            jobs.append_copy(saved);
+    }
+    mergeJobs(jobs, Job::Origin::kDirect);
     dispatcher_.dispatchJobs();
 }
 

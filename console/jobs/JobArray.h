@@ -92,6 +92,7 @@ class JobArray : public ProfileSection {
     int mergeJobs(pugi::xml_node element, Job::Origin origin);
     void mergeDirectJob(pugi::xml_node job);
     void removeServiceJobs();
+    bool directFolderExists(int id) const;
     int smallestFreeDirectId() const;
     int uploadingDirectJobs() const;
 

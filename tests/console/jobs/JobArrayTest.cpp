@@ -344,6 +344,34 @@ TEST_F(JobArrayTest, SavedDirectJobsComeBackNewAndWaiting) {
     EXPECT_EQ(restored.startReceivingPtpJob(element("<data><job/></data>")), done);
 }
 
+// Signing out empties the list while saved direct jobs keep their page files in their folders,
+// and the direct print server goes on taking jobs. A nearby client's job opened before the
+// profile is read again must neither write into a saved job's folder nor be merged with a
+// saved job when the profile is read.
+TEST_F(JobArrayTest, ADirectJobOpenedWhileSignedOutNeverMixesWithASavedOne) {
+    const int withPages = *startDirect("<job><document>Saved</document></job>");
+    const std::string savedPage = *jobs_.receiveDirectPage(1, withPages);
+    fs::create_directories(fs::path(savedPage).parent_path());
+    test::ScratchDirectory::writeFile(savedPage, "saved page");
+    ASSERT_TRUE(startDirect("<job><document>Nothing arrived</document></job>"));
+    pugi::xml_document profile;
+    jobs_.saveToConfig(profile.append_child("config"));
+    jobs_.removeAllObjects();
+
+    const int stranger = *startDirect("<job><document>Stranger</document></job>");
+    EXPECT_NE(stranger, withPages);
+    const std::string strangerPage = jobs_.receiveDirectPage(1, stranger).value_or("");
+    EXPECT_NE(strangerPage, savedPage);
+
+    jobs_.updateFromConfig(profile.child("config").child("jobs"));
+    ASSERT_NE(jobs_.getPtpJob(withPages), nullptr);
+    EXPECT_EQ(jobs_.getPtpJob(withPages)->title(), "Saved");
+    ASSERT_NE(jobs_.getPtpJob(stranger), nullptr);
+    EXPECT_EQ(jobs_.getPtpJob(stranger)->title(), "Stranger");
+    EXPECT_EQ(jobs_.getPtpJob(stranger)->status(), Job::kUploading);
+    EXPECT_EQ(test::ScratchDirectory::readFile(savedPage), "saved page");
+}
+
 TEST_F(JobArrayTest, ARestoredDirectJobDropsPageAddressesAndExtraPages) {
     std::string pages;
     for (int number = 1; number <= Job::kMaxDirectPages + 5; ++number)
