@@ -68,10 +68,13 @@ void JobArray::removeDelegate(JobArrayDelegate* delegate) {
 }
 
 void JobArray::notifyDelegates(int added) {
-    // A delegate may remove itself while being told.
+    // A delegate may remove itself or another one while being told; one removed meanwhile may
+    // be gone and is not told.
     const std::vector<JobArrayDelegate*> delegates = delegates_;
-    for (JobArrayDelegate* delegate : delegates)
-        delegate->jobArray_Changed(added);
+    for (JobArrayDelegate* delegate : delegates) {
+        if (std::find(delegates_.begin(), delegates_.end(), delegate) != delegates_.end())
+            delegate->jobArray_Changed(added);
+    }
 }
 
 void JobArray::removeAllObjects() {

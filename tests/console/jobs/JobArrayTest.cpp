@@ -431,5 +431,34 @@ TEST_F(JobArrayTest, DelegatesAreToldInTheOrderAddedUntilRemoved) {
     EXPECT_EQ(order, (std::vector<std::string>{"first:1", "second:1", "second:0"}));
 }
 
+// A delegate may close another while being told (the main controller closing the job list
+// window on sign-out); the closed one, possibly destroyed by then, must not be told.
+TEST_F(JobArrayTest, ADelegateRemovedByAnotherDuringANoticeIsNotTold) {
+    struct Window : JobArrayDelegate {
+        void jobArray_Changed(int) override {
+            if (closed)
+                toldAfterClosing = true;
+        }
+        bool closed = false;
+        bool toldAfterClosing = false;
+    };
+    struct Controller : JobArrayDelegate {
+        Controller(JobArray& jobs, Window& window) : jobs(jobs), window(window) {}
+        void jobArray_Changed(int) override {
+            jobs.removeDelegate(&window);
+            window.closed = true;
+        }
+        JobArray& jobs;
+        Window& window;
+    };
+    Window window;
+    Controller controller(jobs_, window);
+    jobs_.addDelegate(&controller);
+    jobs_.addDelegate(&window);
+    jobs_.removeAllObjects();
+    EXPECT_TRUE(window.closed);
+    EXPECT_FALSE(window.toldAfterClosing);
+}
+
 }  // namespace
 }  // namespace velmora::console
