@@ -1,5 +1,7 @@
 #include "platform/PlainRunLoop.h"
 
+#include <utility>
+
 namespace velmora {
 
 PlainRunLoop::~PlainRunLoop() {
@@ -13,8 +15,9 @@ void PlainRunLoop::run() {
     loopThread_ = std::this_thread::get_id();
     while (!stopping_) {
         if (!timers_.empty() && timers_.top().due <= Clock::now()) {
-            // priority_queue::top() is const; the task is moved out through a copy of the record.
-            Timer due = timers_.top();
+            // priority_queue::top() is const, but moving the task out leaves the ordering keys
+            // alone; a copy would run the task's copy and destruction under the lock.
+            Timer due = std::move(const_cast<Timer&>(timers_.top()));
             timers_.pop();
             tasks_.push_back(std::move(due.task));
         }
@@ -23,6 +26,8 @@ void PlainRunLoop::run() {
             tasks_.pop_front();
             lock.unlock();
             task();
+            // What the task holds may post on its way out, which takes the lock.
+            task = nullptr;
             lock.lock();
             continue;
         }
@@ -39,11 +44,14 @@ void PlainRunLoop::run() {
 }
 
 void PlainRunLoop::stop() {
+    // Dropped tasks are destroyed after the lock is given up: what they hold may post.
+    std::deque<Task> droppedTasks;
+    decltype(timers_) droppedTimers;
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
-        tasks_.clear();
-        timers_ = {};
+        droppedTasks.swap(tasks_);
+        droppedTimers.swap(timers_);
     }
     markStopped();
     wake_.notify_all();

@@ -65,17 +65,20 @@ bool RunLoop::postAndWait(Task task) {
         task();
         return true;
     }
+    // The loop object may be destroyed while this caller waits (its destructor releases the
+    // caller); from then on only this copy keeps the shared state.
+    const std::shared_ptr<Shared> shared = shared_;
     auto wait = std::make_shared<Wait>();
     std::list<std::shared_ptr<Wait>>::iterator entry;
     {
-        std::lock_guard lock(shared_->mutex);
-        if (shared_->stopped)
+        std::lock_guard lock(shared->mutex);
+        if (shared->stopped)
             return false;
-        entry = shared_->waits.insert(shared_->waits.end(), wait);
+        entry = shared->waits.insert(shared->waits.end(), wait);
     }
     // The task is referenced, not copied: it lives on this stack until the wait below ends, and
     // runs only while this caller is still waiting.
-    enqueue([shared = shared_, wait, &task] {
+    enqueue([shared, wait, &task] {
         {
             std::lock_guard lock(shared->mutex);
             if (wait->abandoned)
@@ -89,9 +92,9 @@ bool RunLoop::postAndWait(Task task) {
         }
         shared->changed.notify_all();
     });
-    std::unique_lock lock(shared_->mutex);
-    shared_->changed.wait(lock, [&] { return wait->finished || wait->abandoned; });
-    shared_->waits.erase(entry);
+    std::unique_lock lock(shared->mutex);
+    shared->changed.wait(lock, [&] { return wait->finished || wait->abandoned; });
+    shared->waits.erase(entry);
     return wait->finished;
 }
 

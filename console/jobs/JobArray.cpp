@@ -1,5 +1,6 @@
 #include "console/jobs/JobArray.h"
 
+#include "core/config/TextFile.h"
 #include "core/xml/XmlHelpers.h"
 
 #include <algorithm>
@@ -22,6 +23,37 @@ void forgetPageAddresses(Job& job) {
         page.setUrl("");
 }
 
+bool isUtf8Node(pugi::xml_node node) {
+    if (!isValidUtf8(node.name()) || !isValidUtf8(node.value()))
+        return false;
+    for (pugi::xml_attribute attribute : node.attributes()) {
+        if (!isValidUtf8(attribute.name()) || !isValidUtf8(attribute.value()))
+            return false;
+    }
+    return true;
+}
+
+// Direct jobs are kept in the profile file, which is read back only when it is UTF-8: one
+// stray byte from a nearby client would cost every saved job at the next start. Walked without
+// recursion, as the client chooses how deep the element goes.
+bool isUtf8Element(pugi::xml_node element) {
+    pugi::xml_node node = element;
+    while (node) {
+        if (!isUtf8Node(node))
+            return false;
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node != element && !node.next_sibling())
+            node = node.parent();
+        if (node == element)
+            break;
+        node = node.next_sibling();
+    }
+    return true;
+}
+
 }  // namespace
 
 JobArray::JobArray(JobDispatcher& dispatcher, Environment environment)
@@ -36,10 +68,13 @@ void JobArray::removeDelegate(JobArrayDelegate* delegate) {
 }
 
 void JobArray::notifyDelegates(int added) {
-    // A delegate may remove itself while being told.
+    // A delegate may remove itself or another one while being told; one removed meanwhile may
+    // be gone and is not told.
     const std::vector<JobArrayDelegate*> delegates = delegates_;
-    for (JobArrayDelegate* delegate : delegates)
-        delegate->jobArray_Changed(added);
+    for (JobArrayDelegate* delegate : delegates) {
+        if (std::find(delegates_.begin(), delegates_.end(), delegate) != delegates_.end())
+            delegate->jobArray_Changed(added);
+    }
 }
 
 void JobArray::removeAllObjects() {
@@ -136,9 +171,22 @@ void JobArray::clearNewForJob(Job& job) {
     }
 }
 
+bool JobArray::directFolderExists(int id) const {
+    // Signing out empties the list, but a saved job's pages stay in its folder: a new job must
+    // not write into it.
+    const std::filesystem::path profileDir =
+        environment_.profileDir ? environment_.profileDir() : std::filesystem::path();
+    if (profileDir.empty())
+        return false;
+    std::error_code error;
+    const auto folder = profileDir / (Job::kDirectFolderPrefix + std::to_string(id));
+    return std::filesystem::symlink_status(folder, error).type() !=
+           std::filesystem::file_type::not_found;
+}
+
 int JobArray::smallestFreeDirectId() const {
     int id = 1;
-    while (directJobs_.contains(id))
+    while (directJobs_.contains(id) || directFolderExists(id))
         ++id;
     return id;
 }
@@ -151,7 +199,7 @@ int JobArray::uploadingDirectJobs() const {
 
 std::optional<int> JobArray::startReceivingPtpJob(pugi::xml_node data) {
     const pugi::xml_node first = data.child("job");
-    if (!first || uploadingDirectJobs() >= kMaxUploadingDirectJobs)
+    if (!first || uploadingDirectJobs() >= kMaxUploadingDirectJobs || !isUtf8Element(first))
         return std::nullopt;
     const int id = smallestFreeDirectId();
 
@@ -202,7 +250,16 @@ void JobArray::directJobReceived(int jobId) {
 void JobArray::updateFromConfig(pugi::xml_node section) {
     if (!section)
         return;
-    mergeJobs(section, Job::Origin::kDirect);
+    // A listed direct job was opened by a nearby client since the profile was saved: a saved job
+    // with its id (one whose pages never arrived, or the id would not have been given out) is
+    // not merged into it.
+    pugi::xml_document unlisted;
+    pugi::xml_node jobs = unlisted.append_child("jobs");
+    for (pugi::xml_node saved : section.children("job")) {
+        if (!directJobs_.contains(intFromText(getAttribute(saved, "id"))))
+            jobs.append_copy(saved);
+    }
+    mergeJobs(jobs, Job::Origin::kDirect);
     dispatcher_.dispatchJobs();
 }
 

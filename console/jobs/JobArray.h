@@ -71,8 +71,8 @@ class JobArray : public ProfileSection {
     void clearNewForJob(Job& job);
 
     // Opens a direct job from the "data" element of a nearby client's request: only its first
-    // "job" child counts. The new job's id, or nullopt when there is no "job" child or too
-    // many direct jobs are receiving pages already.
+    // "job" child counts. The new job's id, or nullopt when there is no "job" child, it is not
+    // UTF-8 text throughout, or too many direct jobs are receiving pages already.
     std::optional<int> startReceivingPtpJob(pugi::xml_node data);
     // Where to store a page of a direct job that is receiving pages; nullopt otherwise.
     std::optional<std::string> receiveDirectPage(int pageNumber, int jobId);
@@ -92,6 +92,7 @@ class JobArray : public ProfileSection {
     int mergeJobs(pugi::xml_node element, Job::Origin origin);
     void mergeDirectJob(pugi::xml_node job);
     void removeServiceJobs();
+    bool directFolderExists(int id) const;
     int smallestFreeDirectId() const;
     int uploadingDirectJobs() const;
 

@@ -2,9 +2,12 @@
 
 #include "console/jobs/CupsDestinations.h"
 #include "core/Deployment.h"
+#include "core/config/TextFile.h"
 #include "core/xml/XmlHelpers.h"
 #include "platform/Logger.h"
 
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace velmora::console {
@@ -14,22 +17,49 @@ namespace {
 // The make and model of the queues this system installs for remote printers.
 constexpr const char* kOwnQueueModel = "Velmora";
 
+const Logger& logger() {
+    static const Logger log(std::string(deployment::kLogSubsystem), "printers");
+    return log;
+}
+
+// The print system takes any bytes for descriptions, locations and paper titles, but they go
+// into the profile file (read back only as UTF-8) and into XML for the service and nearby
+// clients, which cannot carry control characters even as references.
+std::string textForXml(const std::string& text) {
+    constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::string result;
+    for (char c : toValidUtf8(text)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            result += kReplacement;
+        else
+            result += c;
+    }
+    return result;
+}
+
+// A queue is opened by its exact name, so a name that is not fit for XML cannot be mended,
+// only left out.
+bool nameFitsXml(const std::string& name) {
+    return textForXml(name) == name;
+}
+
 LocalPrinter printerFromQueue(const CupsDestinations::Queue& queue) {
     LocalPrinter printer;
     printer.setLocalTitle(queue.name);
-    printer.setShareTitle(queue.info.empty() ? queue.name : queue.info);
-    printer.setLocation(queue.location);
+    printer.setShareTitle(textForXml(queue.info.empty() ? queue.name : queue.info));
+    printer.setLocation(textForXml(queue.location));
     if (queue.state)
         printer.setLocalStatus(static_cast<uint16_t>(*queue.state));
     for (const CupsDestinations::Media& media : queue.media) {
         Paper paper;
-        paper.setFormat(media.name);
-        paper.setTitle(media.title.empty() ? media.name : media.title);
+        paper.setFormat(textForXml(media.name));
+        paper.setTitle(textForXml(media.title.empty() ? media.name : media.title));
         paper.setSystemWidth(media.width);
         paper.setSystemHeight(media.height);
         printer.papers().addObject(std::move(paper));
     }
-    printer.setDefaultPaperName(queue.defaultMediaTitle);
+    printer.setDefaultPaperName(textForXml(queue.defaultMediaTitle));
     if (queue.hasDefaultDuplex)
         printer.setDuplex(1);
     return printer;
@@ -74,11 +104,15 @@ bool LocalPrinterArray::loadFromSystem() {
         for (const CupsDestinations::Queue& queue : *queues) {
             if (!queue.makeAndModel || *queue.makeAndModel == kOwnQueueModel)
                 continue;
+            if (!nameFitsXml(queue.name)) {
+                logger().error("Local printer {} left out: its name is not plain text",
+                               textForXml(queue.name));
+                continue;
+            }
             printers.push_back(printerFromQueue(queue));
         }
     } else {
-        static const Logger log(std::string(deployment::kLogSubsystem), "printers");
-        log.error("Local printers cannot be read: {}", error);
+        logger().error("Local printers cannot be read: {}", error);
     }
     std::lock_guard lock(mutex_);
     printers_ = std::move(printers);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <future>
 #include <limits>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -141,6 +142,108 @@ TEST_F(PlainRunLoopTest, AWaitingCallerWhoseTaskStartedGetsItsResultEvenIfTheLoo
     ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_TRUE(waiter.get());
     EXPECT_EQ(result, 7);
+}
+
+// What a task holds may post on its way out (a session that reports its end, a reply that
+// hands back its buffer). If the loop destroyed tasks while holding its own lock, that post
+// would wait for the lock on the very thread that holds it, and the loop would hang for good.
+class PostsWhenDestroyed {
+  public:
+    PostsWhenDestroyed(RunLoop& loop, std::promise<bool>& posted) : loop_(loop), posted_(posted) {}
+    ~PostsWhenDestroyed() {
+        posted_.set_value(loop_.post([] {}));
+    }
+    PostsWhenDestroyed(const PostsWhenDestroyed&) = delete;
+    PostsWhenDestroyed& operator=(const PostsWhenDestroyed&) = delete;
+
+  private:
+    RunLoop& loop_;
+    std::promise<bool>& posted_;
+};
+
+TEST(PlainRunLoopTaskStateTest, WhatATaskHoldsMayPostWhenItIsDestroyed) {
+    enum class Ending { kAfterRunning, kDroppedByStop };
+    for (Ending ending : {Ending::kAfterRunning, Ending::kDroppedByStop}) {
+        SCOPED_TRACE(ending == Ending::kAfterRunning ? "after running" : "dropped by stop");
+        // A hung loop is left behind (released), not destroyed under its threads.
+        auto owner = std::make_unique<PlainRunLoop>();
+        PlainRunLoop* loop = owner.get();
+        std::thread thread([loop] { loop->run(); });
+        ASSERT_TRUE(loop->postAndWait([] {}));
+
+        auto release = std::make_shared<std::promise<void>>();
+        std::shared_future<void> released = release->get_future().share();
+        if (ending == Ending::kDroppedByStop) {
+            ASSERT_TRUE(loop->post([released] { released.wait(); }));
+        }
+        auto posted = std::make_unique<std::promise<bool>>();
+        std::future<bool> postedResult = posted->get_future();
+        ASSERT_TRUE(loop->post([holder = std::make_shared<PostsWhenDestroyed>(*loop, *posted)] {}));
+        auto stopped = std::make_shared<std::promise<void>>();
+        std::future<void> stoppedResult = stopped->get_future();
+        std::thread stopper;
+        if (ending == Ending::kDroppedByStop) {
+            stopper = std::thread([loop, stopped] {
+                loop->stop();
+                stopped->set_value();
+            });
+        } else {
+            stopped->set_value();
+        }
+
+        const bool finished =
+            postedResult.wait_for(std::chrono::seconds(10)) == std::future_status::ready &&
+            stoppedResult.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        release->set_value();
+        if (!finished) {
+            thread.detach();
+            if (stopper.joinable())
+                stopper.detach();
+            (void)owner.release();
+            (void)posted.release();
+            FAIL() << "the loop hung while a task's state was destroyed";
+        }
+        EXPECT_EQ(postedResult.get(), ending == Ending::kAfterRunning);
+        loop->stop();
+        thread.join();
+        if (stopper.joinable())
+            stopper.join();
+    }
+}
+
+// A loop that says when a task has been handed to it.
+class AnnouncingRunLoop : public PlainRunLoop {
+  public:
+    explicit AnnouncingRunLoop(std::promise<void>& queued) : queued_(queued) {}
+
+  protected:
+    void enqueue(Task task) override {
+        PlainRunLoop::enqueue(std::move(task));
+        queued_.set_value();
+    }
+
+  private:
+    std::promise<void>& queued_;
+};
+
+// A caller still waiting when the loop object goes away is released with false, and from then
+// on touches nothing of the object.
+TEST(PlainRunLoopDestructionTest, ACallerWaitingWhileTheLoopIsDestroyedIsReleased) {
+    for (int round = 0; round < 50; ++round) {
+        SCOPED_TRACE(round);
+        std::promise<void> queued;
+        auto loop = std::make_unique<AnnouncingRunLoop>(queued);
+        RunLoop* target = loop.get();
+        bool ran = false;
+        auto waiter = std::async(std::launch::async, [target, &ran] {
+            return target->postAndWait([&ran] { ran = true; });
+        });
+        queued.get_future().wait();
+        loop.reset();
+        ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_FALSE(waiter.get());
+        EXPECT_FALSE(ran);
+    }
 }
 
 TEST(RunLoopDelayTest, SecondsBecomeABoundedDelay) {

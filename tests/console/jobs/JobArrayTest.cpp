@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "console/jobs/JobArray.h"
+#include "core/config/TextFile.h"
 #include "core/xml/XmlHelpers.h"
 #include "tests/support/ScratchDirectory.h"
 
@@ -275,6 +276,32 @@ TEST_F(JobArrayTest, ADirectJobHoldsAtMostTenThousandPages) {
     EXPECT_TRUE(jobs_.receiveDirectPage(Job::kMaxDirectPages, id));
 }
 
+// Direct jobs are kept in the profile file, which is read back only when it is UTF-8: a job
+// element with one stray byte would cost every saved job and sharing identity at the next start.
+TEST_F(JobArrayTest, ADirectJobThatIsNotUtf8TextIsRefused) {
+    const std::string latin1 = "caf\xe9";
+    const std::string cases[] = {
+        "<job><document>" + latin1 + "</document></job>",
+        "<job><printing-person><login>" + latin1 + "</login></printing-person></job>",
+        "<job><printer title=\"" + latin1 + "\">p1</printer></job>",
+        "<job><extra><deeper>" + latin1 + "</deeper></extra></job>",
+        "<job><document>ok</document></job><job><document>" + latin1 + "</document></job>",
+    };
+    for (const std::string& children : cases) {
+        SCOPED_TRACE(children);
+        const std::optional<int> id = startDirect(children);
+        pugi::xml_document saved;
+        jobs_.saveToConfig(saved.append_child("config"));
+        EXPECT_TRUE(isValidUtf8(xmlToString(saved)));
+        // The last case's first job is plain text and is taken; its second is never read.
+        if (children.starts_with("<job><document>ok"))
+            EXPECT_TRUE(id.has_value());
+        else
+            EXPECT_EQ(id, std::nullopt);
+    }
+    EXPECT_EQ(jobs_.count(), 1u);
+}
+
 // Unfinished direct jobs survive a restart through a real profile file; service jobs and
 // finished direct jobs do not.
 TEST_F(JobArrayTest, SavedDirectJobsComeBackNewAndWaiting) {
@@ -317,6 +344,34 @@ TEST_F(JobArrayTest, SavedDirectJobsComeBackNewAndWaiting) {
     EXPECT_EQ(dispatcher.count, 1);
     // The finished job's id is free again.
     EXPECT_EQ(restored.startReceivingPtpJob(element("<data><job/></data>")), done);
+}
+
+// Signing out empties the list while saved direct jobs keep their page files in their folders,
+// and the direct print server goes on taking jobs. A nearby client's job opened before the
+// profile is read again must neither write into a saved job's folder nor be merged with a
+// saved job when the profile is read.
+TEST_F(JobArrayTest, ADirectJobOpenedWhileSignedOutNeverMixesWithASavedOne) {
+    const int withPages = *startDirect("<job><document>Saved</document></job>");
+    const std::string savedPage = *jobs_.receiveDirectPage(1, withPages);
+    fs::create_directories(fs::path(savedPage).parent_path());
+    test::ScratchDirectory::writeFile(savedPage, "saved page");
+    ASSERT_TRUE(startDirect("<job><document>Nothing arrived</document></job>"));
+    pugi::xml_document profile;
+    jobs_.saveToConfig(profile.append_child("config"));
+    jobs_.removeAllObjects();
+
+    const int stranger = *startDirect("<job><document>Stranger</document></job>");
+    EXPECT_NE(stranger, withPages);
+    const std::string strangerPage = jobs_.receiveDirectPage(1, stranger).value_or("");
+    EXPECT_NE(strangerPage, savedPage);
+
+    jobs_.updateFromConfig(profile.child("config").child("jobs"));
+    ASSERT_NE(jobs_.getPtpJob(withPages), nullptr);
+    EXPECT_EQ(jobs_.getPtpJob(withPages)->title(), "Saved");
+    ASSERT_NE(jobs_.getPtpJob(stranger), nullptr);
+    EXPECT_EQ(jobs_.getPtpJob(stranger)->title(), "Stranger");
+    EXPECT_EQ(jobs_.getPtpJob(stranger)->status(), Job::kUploading);
+    EXPECT_EQ(test::ScratchDirectory::readFile(savedPage), "saved page");
 }
 
 TEST_F(JobArrayTest, ARestoredDirectJobDropsPageAddressesAndExtraPages) {
@@ -376,6 +431,35 @@ TEST_F(JobArrayTest, DelegatesAreToldInTheOrderAddedUntilRemoved) {
     jobs_.removeDelegate(&first);
     jobs_.notifyDelegates(0);
     EXPECT_EQ(order, (std::vector<std::string>{"first:1", "second:1", "second:0"}));
+}
+
+// A delegate may close another while being told (the main controller closing the job list
+// window on sign-out); the closed one, possibly destroyed by then, must not be told.
+TEST_F(JobArrayTest, ADelegateRemovedByAnotherDuringANoticeIsNotTold) {
+    struct Window : JobArrayDelegate {
+        void jobArray_Changed(int) override {
+            if (closed)
+                toldAfterClosing = true;
+        }
+        bool closed = false;
+        bool toldAfterClosing = false;
+    };
+    struct Controller : JobArrayDelegate {
+        Controller(JobArray& jobs, Window& window) : jobs(jobs), window(window) {}
+        void jobArray_Changed(int) override {
+            jobs.removeDelegate(&window);
+            window.closed = true;
+        }
+        JobArray& jobs;
+        Window& window;
+    };
+    Window window;
+    Controller controller(jobs_, window);
+    jobs_.addDelegate(&controller);
+    jobs_.addDelegate(&window);
+    jobs_.removeAllObjects();
+    EXPECT_TRUE(window.closed);
+    EXPECT_FALSE(window.toldAfterClosing);
 }
 
 }  // namespace

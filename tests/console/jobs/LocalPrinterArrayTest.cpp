@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "console/jobs/LocalPrinterArray.h"
+#include "core/config/TextFile.h"
 #include "core/xml/XmlHelpers.h"
 #include "tests/support/PrivateCupsd.h"
 #include "tests/support/ScratchDirectory.h"
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <regex>
 #include <set>
@@ -278,6 +280,65 @@ TEST_F(LocalPrinterArrayTest, LookupsFromAnotherThreadGetWholeCopiesDuringRebuil
     EXPECT_GT(found.load(), 0);
     EXPECT_EQ(torn.load(), 0);
     EXPECT_EQ(printer("Office_Duplex").shareTitle(), "Office duplex");
+}
+
+// Anyone allowed to add a queue may give it a name or description that is not UTF-8, or one
+// with control characters. What the console makes of it goes into the profile file (read back
+// only when it is UTF-8) and into the XML for the service and nearby clients, which XML 1.0
+// cannot carry even as character references.
+TEST(LocalPrinterArrayQueueTextTest, TextFromQueuesIsFitForXml) {
+    PrivateCupsd cupsd;
+    if (!cupsd.running())
+        GTEST_SKIP() << "No private CUPS scheduler for this test: " << cupsd.failure();
+    const struct {
+        std::string name;
+        std::string description;
+        std::string location;
+    } queues[] = {
+        {"Latin1_Info", "caf\xe9", "Hall"},
+        {"Control_Info",
+         "a\x01"
+         "b\nc\t<d>&\"q\x1b",
+         "x\x7fy\x02"},
+        {"Caf\xe9_Queue", "named in Latin-1", ""},
+    };
+    for (const auto& queue : queues) {
+        std::vector<std::string> arguments = {"lpadmin",         "-p", queue.name,         "-D",
+                                              queue.description, "-v", "file:///dev/null", "-E"};
+        if (!queue.location.empty())
+            arguments.insert(arguments.end(), {"-L", queue.location});
+        const auto added = cupsd.command(arguments);
+        ASSERT_EQ(added.exitStatus, 0) << added.standardError;
+    }
+
+    LocalPrinterArray printers(cupsd.socketPath());
+    ASSERT_TRUE(printers.loadFromSystem());
+    std::map<std::string, LocalPrinter> byTitle;
+    for (const LocalPrinter& printer : printers.allPrinters())
+        byTitle.emplace(printer.localTitle(), printer);
+
+    // A queue whose name is not text cannot be named to anyone, nor matched in the profile.
+    EXPECT_EQ(byTitle.size(), 2u);
+    EXPECT_FALSE(byTitle.contains("Caf\xe9_Queue"));
+    ASSERT_TRUE(byTitle.contains("Latin1_Info"));
+    ASSERT_TRUE(byTitle.contains("Control_Info"));
+    EXPECT_EQ(byTitle.at("Latin1_Info").shareTitle(), "caf\xef\xbf\xbd");
+    EXPECT_EQ(byTitle.at("Control_Info").shareTitle(),
+              "a\xef\xbf\xbd"
+              "b\nc\t<d>&\"q\xef\xbf\xbd");
+    EXPECT_EQ(byTitle.at("Control_Info").location(), "x\x7fy\xef\xbf\xbd");
+
+    // What the profile file and the service get is UTF-8 without references to control
+    // characters.
+    pugi::xml_document document;
+    printers.saveToConfig(document.append_child("config"));
+    for (const LocalPrinter& printer : printers.allPrinters())
+        printer.getServerXml(document.document_element());
+    const std::string text = xmlToString(document);
+    EXPECT_TRUE(isValidUtf8(text));
+    const std::regex controlReference(
+        "&#(0*([0-8]|1[124-9]|2[0-9]|3[01])|x0*([0-8bcef]|1[0-9a-f]));", std::regex::icase);
+    EXPECT_FALSE(std::regex_search(text, controlReference)) << text;
 }
 
 }  // namespace
