@@ -51,11 +51,15 @@ std::optional<std::filesystem::path> SpoolFolder::create(const std::filesystem::
 void SpoolFolder::remove(const std::filesystem::path& folder, const UserProcess::Account& account) {
     const pid_t pid = UserProcess::start(account, -1, [&folder] {
         std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+            std::filesystem::remove_all(entry.path(), ignored);
         return 0;
     });
     if (pid > 0)
         UserProcess::wait(pid);
+    // Only the spool root's owner may take the folder itself out; rmdir never follows a link
+    // and leaves a folder that is not empty.
+    ::rmdir(folder.c_str());
 }
 
 }  // namespace velmora::backend

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,9 +44,21 @@ std::optional<UserProcess::Account> UserProcess::lookup(const std::string& userN
 }
 
 pid_t UserProcess::start(const Account& account, int inputFd, const std::function<int()>& body) {
+    // The backend's own SIGTERM handler passes the signal on; in the child it must end the
+    // child instead, so it is put back before the signal can be taken.
+    sigset_t terminate;
+    sigset_t previous;
+    sigemptyset(&terminate);
+    sigaddset(&terminate, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &terminate, &previous);
     const pid_t pid = ::fork();
-    if (pid != 0)
+    if (pid != 0) {
+        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
         return pid;
+    }
+    ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGPIPE, SIG_DFL);
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
     redirect(inputFd);
     if (!becomeUser(account) || ::chdir("/") != 0)
         ::_exit(kCannotDropPrivileges);

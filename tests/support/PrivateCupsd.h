@@ -35,6 +35,8 @@ class PrivateCupsd {
         for (const char* dir : {"spool", "cache", "state", "log", "tmp", "ppd", "ssl"})
             std::filesystem::create_directories(root / dir);
         ::chmod(root.c_str(), 0755);
+        // The filters run as lp and keep their temporary files here.
+        ::chmod((root / "tmp").c_str(), 01777);
         socket_ = (root / "cups.sock").string();
         ScratchDirectory::writeFile(root / "cupsd.conf", "Listen " + socket_ + R"(
 LogLevel warn
