@@ -144,6 +144,10 @@ std::vector<PpdGenerator::PaperEntry> PpdGenerator::paperEntries(const Printer& 
                            cleanTitle(paper.format()));
             continue;
         }
+        if (entries.size() == PpdGenerator::kMaxPapers) {
+            logger().error("Skipped the papers after the first {}", PpdGenerator::kMaxPapers);
+            break;
+        }
         std::string title = cleanTitle(paper.title());
         entries.push_back({keyword, title.empty() ? keyword : title, *w, *h});
     }
@@ -158,6 +162,10 @@ std::vector<PpdGenerator::BinEntry> PpdGenerator::binEntries(const Printer& prin
         if (!isSafeKeyword(keyword) || !seen.insert(keyword).second) {
             logger().error("Skipped tray \"{}\": not a usable PPD keyword", cleanTitle(bin.code()));
             continue;
+        }
+        if (entries.size() == PpdGenerator::kMaxBins) {
+            logger().error("Skipped the trays after the first {}", PpdGenerator::kMaxBins);
+            break;
         }
         std::string title = cleanTitle(bin.title());
         entries.push_back({keyword, title.empty() ? keyword : title});

@@ -51,7 +51,7 @@ class PpdGenerator {
                                    std::string_view defaultLineFormat,
                                    std::string_view entryLineFormat);
 
-    // The printer's usable papers, in list order, without repeated keywords.
+    // The printer's usable papers, in list order, without repeated keywords, at most kMaxPapers.
     static std::vector<PaperEntry> paperEntries(const Printer& printer, const Config& config);
     static std::vector<BinEntry> binEntries(const Printer& printer);
 
@@ -64,6 +64,9 @@ class PpdGenerator {
     static constexpr int kMaxPoints = 14400;
     static constexpr size_t kMaxKeywordLength = 40;
     static constexpr size_t kMaxTitleBytes = 80;
+    // More choices than any printer has; the rest of a longer list is left out (and logged).
+    static constexpr size_t kMaxPapers = 500;
+    static constexpr size_t kMaxBins = 100;
 };
 
 }  // namespace velmora::console

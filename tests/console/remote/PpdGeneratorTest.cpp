@@ -247,6 +247,18 @@ TEST_F(PpdGeneratorTest, HostilePapersAndTraysAddNoPpdLine) {
     expectCupsTestPpdPasses();
 }
 
+TEST_F(PpdGeneratorTest, AnEndlessListIsCutToAFileThePrintSystemStillReads) {
+    for (int index = 0; index < 100000; ++index) {
+        printer_->papers().addObject(paper("P" + std::to_string(index), "Paper", 612, 792));
+        printer_->bins().addObject(bin("B" + std::to_string(index), "Tray"));
+    }
+    const std::string text = generate();
+    EXPECT_EQ(linesStartingWith(text, "*PageSize ").size(), PpdGenerator::kMaxPapers);
+    EXPECT_EQ(linesStartingWith(text, "*InputSlot ").size(), PpdGenerator::kMaxBins);
+    EXPECT_EQ(log_->messages(LogLevel::Error).size(), 2u);
+    expectCupsTestPpdPasses();
+}
+
 TEST_F(PpdGeneratorTest, AListWithoutUsablePaperNeverReplacesAWorkingPpd) {
     printer_->papers().addObject(paper("Letter", "Letter", 612, 792));
     const std::string working = generate();

@@ -109,6 +109,8 @@ class PrintThroughQueueTest : public ::testing::Test {
     void SetUp() override {
         if (!cupsd_->running())
             GTEST_SKIP() << "No private CUPS scheduler for this test: " << cupsd_->failure();
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "Printing as another user needs root";
         const passwd* user = ::getpwnam(kUser);
         ASSERT_NE(user, nullptr);
         uid_ = user->pw_uid;
