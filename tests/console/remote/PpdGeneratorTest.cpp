@@ -16,6 +16,7 @@
 namespace velmora::console {
 namespace {
 
+namespace fs = std::filesystem;
 using test::ChildProcess;
 using test::ScratchDirectory;
 
@@ -256,6 +257,19 @@ TEST_F(PpdGeneratorTest, AnEndlessListIsCutToAFileThePrintSystemStillReads) {
     EXPECT_EQ(linesStartingWith(text, "*PageSize ").size(), PpdGenerator::kMaxPapers);
     EXPECT_EQ(linesStartingWith(text, "*InputSlot ").size(), PpdGenerator::kMaxBins);
     EXPECT_EQ(log_->messages(LogLevel::Error).size(), 2u);
+    expectCupsTestPpdPasses();
+}
+
+// Someone who can write to the shared folder plants a link where the PPD goes: the link is
+// replaced, the file it points at is left as it was.
+TEST_F(PpdGeneratorTest, APlantedLinkIsReplacedNotFollowed) {
+    const fs::path victim = scratch_.path() / "victim";
+    ScratchDirectory::writeFile(victim, "precious");
+    fs::create_symlink(victim, config_.getPPDFileName());
+    printer_->papers().addObject(paper("Letter", "Letter", 612, 792));
+    generate();
+    EXPECT_EQ(ScratchDirectory::readFile(victim), "precious");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(config_.getPPDFileName())));
     expectCupsTestPpdPasses();
 }
 
