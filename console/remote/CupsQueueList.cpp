@@ -67,4 +67,13 @@ std::optional<std::vector<CupsQueueList::Queue>> CupsQueueList::list(const std::
     return queues;
 }
 
+const CupsQueueList::Queue* CupsQueueList::find(const std::vector<Queue>& queues,
+                                                std::string_view name) {
+    for (const Queue& queue : queues) {
+        if (QueueNames::sameQueueName(queue.name, name))
+            return &queue;
+    }
+    return nullptr;
+}
+
 }  // namespace velmora::console

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora::console {
@@ -21,6 +22,8 @@ class CupsQueueList {
     // `server`: "" for the system's scheduler, else a socket path or host. nullopt, with
     // `error`, when the scheduler cannot be reached or cannot list its queues.
     static std::optional<std::vector<Queue>> list(const std::string& server, std::string& error);
+    // The queue of that name, compared as the scheduler does (without regard to case).
+    static const Queue* find(const std::vector<Queue>& queues, std::string_view name);
 };
 
 }  // namespace velmora::console

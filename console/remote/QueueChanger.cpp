@@ -12,15 +12,6 @@ namespace velmora::console {
 
 namespace {
 
-const CupsQueueList::Queue* find(const std::vector<CupsQueueList::Queue>& queues,
-                                 const std::string& name) {
-    for (const auto& queue : queues) {
-        if (QueueNames::sameQueueName(queue.name, name))
-            return &queue;
-    }
-    return nullptr;
-}
-
 std::string lastLine(const std::string& output) {
     std::string text = output;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
@@ -47,7 +38,7 @@ bool QueueChanger::mayApply(const QueueOperation& operation,
             "Not a queue name of ours: " + QueueNames::withoutControlCharacters(operation.queue);
         return false;
     }
-    const CupsQueueList::Queue* existing = find(queues, operation.queue);
+    const CupsQueueList::Queue* existing = CupsQueueList::find(queues, operation.queue);
     if (existing != nullptr && !QueueNames::isOurs(existing->name, existing->deviceUri)) {
         error = "Queue " + existing->name + " prints to " + existing->deviceUri + "; left alone";
         return false;

@@ -20,14 +20,6 @@ constexpr const char* kVersionFileName = "ppd_version";
 // A stray queue of that exact name is an older installation's; ours only with our device.
 constexpr const char* kBareQueueName = "Velmora";
 
-const CupsQueueList::Queue* find(const Queues& queues, const std::string& name) {
-    for (const auto& queue : queues) {
-        if (QueueNames::sameQueueName(queue.name, name))
-            return &queue;
-    }
-    return nullptr;
-}
-
 QueueOperation operation(Kind kind, std::string queue, std::string description = {},
                          bool duplex = false) {
     return QueueOperation{kind, std::move(queue), std::move(description), duplex};
@@ -71,7 +63,7 @@ std::vector<VirtualPrinter::QueueEntry> VirtualPrinter::getPrintersFromSettings(
             post([this, name] {
                 // Not of our name form, so it goes straight to lpadmin after its own check.
                 const auto fresh = listQueues();
-                const auto* current = fresh ? find(*fresh, name) : nullptr;
+                const auto* current = fresh ? CupsQueueList::find(*fresh, name) : nullptr;
                 if (current != nullptr && current->deviceUri == QueueNames::kDeviceUri) {
                     LpadminCommand::Settings lpadmin = settings_.changer.lpadmin;
                     const auto removed = ProcessRunner::run(
@@ -90,7 +82,7 @@ std::vector<VirtualPrinter::QueueEntry> VirtualPrinter::getPrintersFromSettings(
 
 std::string VirtualPrinter::getPrinterDescription(const std::string& queueName) const {
     const auto queues = listQueues();
-    const auto* queue = queues ? find(*queues, queueName) : nullptr;
+    const auto* queue = queues ? CupsQueueList::find(*queues, queueName) : nullptr;
     return queue != nullptr ? queue->info : "error";
 }
 
@@ -178,7 +170,7 @@ void VirtualPrinter::syncNow(const std::vector<Wish>& wishes) {
             continue;
         }
         const std::string description = QueueNames::descriptionFor(wish.title);
-        const CupsQueueList::Queue* queue = find(*queues, *name);
+        const CupsQueueList::Queue* queue = CupsQueueList::find(*queues, *name);
         if (queue == nullptr) {
             logger_.notice("add printer: {}", wish.publicId);
             applyNow(operation(Kind::Add, *name, description, wish.duplex), *queues);
@@ -226,7 +218,7 @@ void VirtualPrinter::setNeedToUpdatePPDs(bool value) {
 
 bool VirtualPrinter::isDuplexPrinter(const std::string& queueName) const {
     const auto queues = listQueues();
-    const auto* queue = queues ? find(*queues, queueName) : nullptr;
+    const auto* queue = queues ? CupsQueueList::find(*queues, queueName) : nullptr;
     return queue != nullptr && queue->hasDefaultDuplex;
 }
 
