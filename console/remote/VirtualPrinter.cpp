@@ -58,17 +58,18 @@ std::vector<VirtualPrinter::QueueEntry> VirtualPrinter::getPrintersFromSettings(
     if (!queues)
         return entries;
     for (const auto& queue : *queues) {
-        if (queue.name == kBareQueueName && queue.deviceUri == QueueNames::kDeviceUri) {
+        if (QueueNames::sameQueueName(queue.name, kBareQueueName) &&
+            queue.deviceUri == QueueNames::kDeviceUri) {
             const std::string name = queue.name;
             post([this, name] {
                 // Not of our name form, so it goes straight to lpadmin after its own check.
                 const auto fresh = listQueues();
                 const auto* current = fresh ? CupsQueueList::find(*fresh, name) : nullptr;
                 if (current != nullptr && current->deviceUri == QueueNames::kDeviceUri) {
-                    LpadminCommand::Settings lpadmin = settings_.changer.lpadmin;
-                    const auto removed = ProcessRunner::run(
-                        LpadminCommand::arguments(operation(Kind::Remove, name), lpadmin),
-                        settings_.changer.timeout);
+                    const auto removed =
+                        ProcessRunner::run(LpadminCommand::arguments(operation(Kind::Remove, name),
+                                                                     settings_.changer.lpadmin),
+                                           settings_.changer.timeout);
                     if (!removed.succeeded())
                         logger_.error("Cannot remove the queue {}", name);
                 }
