@@ -199,6 +199,22 @@ TEST_F(PpdGeneratorTest, DefaultsAreAlwaysAmongTheChoices) {
     }
 }
 
+// The duplex PPD is shipped, not generated; it asks for the same raster and offers duplex.
+TEST_F(PpdGeneratorTest, TheShippedDuplexPpdPassesAndAsksForTheSameRaster) {
+    const auto checked = ChildProcess::run({"cupstestppd", VELMORA_DUPLEX_PPD}, scratch_.path());
+    EXPECT_EQ(checked.exitStatus, 0) << checked.standardOutput;
+    const std::string text = ScratchDirectory::readFile(VELMORA_DUPLEX_PPD);
+    printer_->papers().addObject(paper("Letter", "Letter", 612, 792));
+    const std::string generated = generate();
+    for (const char* key :
+         {"*cupsFilter2:", "*ColorModel ", "*cupsManualCopies:", "*DefaultResolution:"}) {
+        EXPECT_EQ(linesStartingWith(text, key), linesStartingWith(generated, key)) << key;
+    }
+    EXPECT_EQ(linesStartingWith(text, "*DefaultDuplex:"),
+              std::vector<std::string>{"*DefaultDuplex: None"});
+    EXPECT_TRUE(linesStartingWith(generated, "*DefaultDuplex").empty());
+}
+
 TEST_F(PpdGeneratorTest, TraysAreOfferedByNumericPosition) {
     printer_->papers().addObject(paper("Letter", "Letter", 612, 792));
     printer_->bins().addObject(bin("Tray1", "Upper"));
