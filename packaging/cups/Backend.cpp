@@ -3,6 +3,7 @@
 #include <cups/backend.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -52,9 +53,12 @@ int runChild(pid_t pid) {
 }
 
 // Copies the job's data into the spool folder, as the user (who cannot read the scheduler's
-// own copy of the file, which is why root opened it).
-int storeRaster(const UserProcess::Account& account, int inputFd, const std::string& target) {
-    return runChild(UserProcess::start(account, inputFd, [&target] {
+// own copy of the file, which is why root opened it), and makes the pages' folder beside it.
+int storeRaster(const UserProcess::Account& account, int inputFd, const std::string& target,
+                const std::string& pagesDir) {
+    return runChild(UserProcess::start(account, inputFd, [&target, &pagesDir] {
+        if (::mkdir(pagesDir.c_str(), 0700) != 0)
+            return 1;
         UniqueFd out(
             ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!out)
@@ -87,14 +91,16 @@ class JobRun {
 
     int run(int inputFd) {
         const std::string raster = (spool_ / kRasterName).string();
+        // Named after the job, in a folder of the user's: the sender can remove it when done.
+        const std::string pages = (spool_ / std::to_string(job_.jobId)).string();
         StatusLine::write("INFO", "Receiving the pages");
-        if (storeRaster(account_, inputFd, raster) != 0)
+        if (storeRaster(account_, inputFd, raster, pages) != 0)
             return fail("The job's pages could not be stored");
         if (terminated)
             return CUPS_BACKEND_CANCEL;
         StatusLine::write("INFO", "Converting the pages");
-        const int converted = runChild(UserProcess::startProgram(
-            account_, -1, {settings_.converterPath, raster, spool_.string()}));
+        const int converted = runChild(
+            UserProcess::startProgram(account_, -1, {settings_.converterPath, raster, pages}));
         removeRaster(account_, raster);
         if (terminated)
             return CUPS_BACKEND_CANCEL;
@@ -104,7 +110,7 @@ class JobRun {
         std::vector<std::string> sender = {settings_.senderPath};
         sender.insert(sender.end(), settings_.senderLeadingArguments.begin(),
                       settings_.senderLeadingArguments.end());
-        for (std::string& option : job_.senderOptions(spool_.string()))
+        for (std::string& option : job_.senderOptions(pages))
             sender.push_back(std::move(option));
         const int sent = runChild(UserProcess::startProgram(account_, -1, sender));
         if (terminated)
