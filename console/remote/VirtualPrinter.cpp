@@ -161,9 +161,15 @@ void VirtualPrinter::syncNow(const std::vector<Wish>& wishes) {
     const auto queues = listQueues();
     if (!queues)
         return;
+    size_t online = 0;
     for (const Wish& wish : wishes) {
         if (!wish.online)
             continue;
+        if (++online > settings_.maxQueues) {
+            logger_.error("Only the first {} online remote printers get a queue",
+                          settings_.maxQueues);
+            break;
+        }
         const auto name = QueueNames::queueNameFor(wish.publicId);
         if (!name) {
             logger_.error("Skipped a remote printer whose id cannot name a queue: {}",

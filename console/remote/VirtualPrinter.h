@@ -27,6 +27,8 @@ class VirtualPrinter {
     struct Settings {
         QueueChanger::Settings changer;  // its lpadmin.systemDir holds the PPDs
         std::string appVersion;          // the console's version, kept in the version file
+        // Online printers beyond this many get no queue (a list from the service has no bound).
+        size_t maxQueues = 500;
     };
     struct QueueEntry {
         std::string printerID;    // the queue name

@@ -316,6 +316,20 @@ TEST_F(VirtualPrinterTest, HostileIdsAreSkippedAndHostileTitlesStayText) {
     EXPECT_EQ(log_->messages(LogLevel::Error).size(), 3u);
 }
 
+TEST_F(VirtualPrinterTest, AnEndlessPrinterListGetsABoundedNumberOfQueues) {
+    VirtualPrinter::Settings bounded = settings();
+    bounded.maxQueues = 3;
+    std::vector<VirtualPrinter::Wish> wishes;
+    for (int index = 0; index < 100000; ++index)
+        wishes.push_back({"p" + std::to_string(index), "Printer", index % 2 == 1, false});
+    VirtualPrinter printer(bounded);
+    printer.compareSharedAndVirtual(std::move(wishes));
+    printer.waitUntilIdle();
+    EXPECT_EQ(queueNames(), (std::vector<std::string>{"Velmora_p1", "Velmora_p3", "Velmora_p5"}));
+    EXPECT_EQ(log_->messages(LogLevel::Error),
+              std::vector<std::string>{"Only the first 3 online remote printers get a queue"});
+}
+
 TEST_F(VirtualPrinterTest, ANewVersionPointsEveryQueueAtTheCurrentPpdOnce) {
     addOurs("abc", "Office");
     addOurs("def", "Laser", true);
