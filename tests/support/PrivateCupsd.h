@@ -21,11 +21,22 @@ namespace velmora::test {
 // a child process finds it through CUPS_SERVER in that child's environment.
 class PrivateCupsd {
   public:
-    PrivateCupsd() {
+    struct Options {
+        // Appended to cupsd.conf (a <Policy> of the test's own, for example).
+        std::string extraConfig;
+        // Backends by scheme, copied into a server folder of the scheduler's own (mode 0700,
+        // so that the scheduler runs them as root); the system's filters stay in use.
+        std::map<std::string, std::filesystem::path> backends;
+    };
+
+    PrivateCupsd() : PrivateCupsd(Options{}) {}
+    explicit PrivateCupsd(const Options& options) {
         const auto& root = scratch_.path();
         for (const char* dir : {"spool", "cache", "state", "log", "tmp", "ppd", "ssl"})
             std::filesystem::create_directories(root / dir);
         ::chmod(root.c_str(), 0755);
+        // The filters run as lp and keep their temporary files here.
+        ::chmod((root / "tmp").c_str(), 01777);
         socket_ = (root / "cups.sock").string();
         ScratchDirectory::writeFile(root / "cupsd.conf", "Listen " + socket_ + R"(
 LogLevel warn
@@ -41,13 +52,14 @@ WebInterface No
     Order deny,allow
   </Limit>
 </Policy>
-)");
+)" + options.extraConfig);
+        const std::string serverBin = makeServerBin(options.backends);
         const std::string r = root.string();
         std::string files;
         for (const std::string& line :
              {std::string("FileDevice Yes"), "ServerRoot " + r, "RequestRoot " + r + "/spool",
               "CacheDir " + r + "/cache", "StateDir " + r + "/state", "TempDir " + r + "/tmp",
-              std::string("ServerBin /usr/lib/cups"), std::string("DataDir /usr/share/cups"),
+              "ServerBin " + serverBin, std::string("DataDir /usr/share/cups"),
               "AccessLog " + r + "/log/access_log", "ErrorLog " + r + "/log/error_log",
               "PageLog " + r + "/log/page_log", std::string("User lp"), std::string("Group lp"),
               std::string("SystemGroup root")}) {
@@ -73,12 +85,38 @@ WebInterface No
     // The scheduler's socket, for libcups calls made in the test's own process.
     const std::string& socketPath() const { return socket_; }
 
+    // The scheduler's program folder: the system's, or one with the test's backends.
+    std::filesystem::path serverBin() const { return serverBin_; }
+    std::filesystem::path serverRoot() const { return scratch_.path(); }
+    std::filesystem::path errorLog() const { return scratch_.path() / "log" / "error_log"; }
+
     // Runs a CUPS command ("lpadmin", "lp", ...) against this scheduler.
     ChildProcess::Result command(std::vector<std::string> arguments) const {
         return ChildProcess::run(std::move(arguments), scratch_.path(), environment(), 60);
     }
 
   private:
+    std::string makeServerBin(const std::map<std::string, std::filesystem::path>& backends) {
+        namespace fs = std::filesystem;
+        serverBin_ = kSystemServerBin;
+        if (backends.empty())
+            return serverBin_.string();
+        serverBin_ = scratch_.path() / "serverbin";
+        fs::create_directories(serverBin_ / "backend");
+        for (const auto& entry : fs::directory_iterator(kSystemServerBin)) {
+            if (entry.path().filename() != "backend")
+                fs::create_directory_symlink(entry.path(), serverBin_ / entry.path().filename());
+        }
+        for (const auto& [scheme, program] : backends) {
+            const fs::path target = serverBin_ / "backend" / scheme;
+            fs::copy_file(program, target, fs::copy_options::overwrite_existing);
+            ::chmod(target.c_str(), 0700);
+        }
+        ::chmod(serverBin_.c_str(), 0755);
+        ::chmod((serverBin_ / "backend").c_str(), 0755);
+        return serverBin_.string();
+    }
+
     void start() {
         const auto& root = scratch_.path();
         std::vector<std::string> arguments = {kCupsd, "-f",
@@ -109,8 +147,10 @@ WebInterface No
     }
 
     static constexpr const char* kCupsd = "/usr/sbin/cupsd";
+    static constexpr const char* kSystemServerBin = "/usr/lib/cups";
     ScratchDirectory scratch_{"velmora-cupsd"};
     std::string socket_;
+    std::filesystem::path serverBin_;
     pid_t pid_ = -1;
     std::string failure_;
 };

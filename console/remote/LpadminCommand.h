@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "console/remote/QueueOperation.h"
+
+namespace velmora::console {
+
+// The lpadmin argument vector of one queue operation. Every argument is one element: a title
+// or id is never parsed by a shell, and the description always follows "-D" as its value.
+class LpadminCommand {
+  public:
+    struct Settings {
+        std::string lpadminPath = "/usr/sbin/lpadmin";
+        std::string server;  // "" for the system's scheduler, else passed with -h
+        std::filesystem::path systemDir;
+        // The scheduler policy that checks who submits a job; "" for the default policy.
+        std::string opPolicy;
+    };
+
+    static constexpr const char* kGeneratedPpdName = "Velmora.ppd";
+    static constexpr const char* kDuplexPpdName = "Velmora_duplex.ppd";
+
+    static std::vector<std::string> arguments(const QueueOperation& operation,
+                                              const Settings& settings);
+    static std::filesystem::path ppdPath(const std::filesystem::path& systemDir, bool duplex);
+};
+
+}  // namespace velmora::console

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "console/remote/LpadminCommand.h"
+
+namespace velmora::console {
+
+// The privileged queue helper that pkexec starts as root: it accepts only the requests of
+// QueueHelperRequest, only for queues that are ours (or not there yet, for an add), and runs
+// lpadmin for them with the PPDs of its own shared folder and the scheduler policy of ours.
+class QueueHelper {
+  public:
+    // `arguments` without the program name. 0 when done; 2 for a refused request; 1 when
+    // lpadmin failed. The reason goes to `error`.
+    static int run(std::span<const std::string> arguments, const LpadminCommand::Settings& settings,
+                   std::string& error);
+};
+
+}  // namespace velmora::console

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace velmora::backend {
+
+// Where the backend finds its programs and keeps its spool folders. The installed backend uses
+// the compiled-in values; nothing is read from the environment.
+struct BackendSettings {
+    // Holds one folder per job; root-owned and closed to others except for passing through.
+    std::filesystem::path spoolRoot;
+    std::string converterPath;
+    std::string senderPath;
+    // Arguments put before the job's options (the test twin of the sender takes its folder).
+    std::vector<std::string> senderLeadingArguments;
+
+    static BackendSettings installed();
+};
+
+}  // namespace velmora::backend

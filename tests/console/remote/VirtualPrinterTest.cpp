@@ -1,0 +1,435 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cups/cups.h>
+
+#include <future>
+
+#include "console/jobs/LegacyPpd.h"
+#include "console/remote/LpadminCommand.h"
+#include "console/remote/PpdGenerator.h"
+#include "console/remote/QueueHelper.h"
+#include "console/remote/VirtualPrinter.h"
+#include "core/config/Config.h"
+#include "core/model/RemotePrinterArray.h"
+#include "platform/CaptureLogSink.h"
+#include "platform/Logger.h"
+#include "tests/support/PrivateCupsd.h"
+#include "tests/support/ScratchDirectory.h"
+
+namespace velmora::console {
+namespace {
+
+namespace fs = std::filesystem;
+using test::PrivateCupsd;
+using test::ScratchDirectory;
+
+constexpr const char* kVersion = "1.6.1";
+
+// A queue as the scheduler reports it over IPP, independent of the code under test.
+struct Facts {
+    bool exists = false;
+    std::string info;
+    std::string deviceUri;
+    bool shared = true;
+    std::string policy;
+    bool hasDefaultDuplex = false;
+    std::string defaultPageSize;
+};
+
+// One private scheduler for the suite, with our backend and our policy; every test starts
+// from no queues and a shared folder holding both PPDs.
+class VirtualPrinterTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        PrivateCupsd::Options options;
+        options.extraConfig = ScratchDirectory::readFile(VELMORA_QUEUE_POLICY_FILE);
+        options.backends = {{"velmora", VELMORA_BACKEND_PATH}};
+        cupsd_ = std::make_unique<PrivateCupsd>(options);
+    }
+    static void TearDownTestSuite() { cupsd_.reset(); }
+
+    void SetUp() override {
+        if (!cupsd_->running())
+            GTEST_SKIP() << "No private CUPS scheduler for this test: " << cupsd_->failure();
+        previousSink_ = Logger::setSink(log_);
+        ::chmod(scratch_.path().c_str(), 0755);
+        fs::create_directories(systemDir());
+        fs::copy_file(VELMORA_DUPLEX_PPD, systemDir() / "Velmora_duplex.ppd");
+        writeGeneratedPpd("Letter");
+        ScratchDirectory::writeFile(systemDir() / "ppd_version", kVersion);
+    }
+    void TearDown() override {
+        if (!cupsd_->running())
+            return;
+        Logger::setSink(previousSink_);
+        for (const std::string& queue : queueNames())
+            cupsd_->command({"lpadmin", "-x", queue});
+    }
+
+    fs::path systemDir() const { return scratch_ / "system"; }
+
+    void writeGeneratedPpd(const std::string& paperFormat) {
+        pugi::xml_document document;
+        document.load_string(
+            ("<favorites><printer><public-id>p1</public-id><details><paper-formats>"
+             "<paper name=\"" +
+             paperFormat + "\" format=\"" + paperFormat +
+             "\" width=\"2100\" height=\"2970\"/></paper-formats></details></printer></favorites>")
+                .c_str());
+        RemotePrinterArray printers;
+        printers.parse(document.child("favorites"), false);
+        Config config(systemDir());
+        std::string error;
+        ASSERT_TRUE(PpdGenerator::generatePPDFile(config, printers, error)) << error;
+    }
+
+    VirtualPrinter::Settings settings() const {
+        VirtualPrinter::Settings settings;
+        settings.changer.lpadmin.server = cupsd_->socketPath();
+        settings.changer.lpadmin.systemDir = systemDir();
+        settings.changer.lpadmin.opPolicy = "velmora";
+        settings.appVersion = kVersion;
+        return settings;
+    }
+
+    static std::vector<std::string> queueNames() {
+        std::vector<std::string> names;
+        const auto listed = cupsd_->command({"lpstat", "-e"});
+        std::istringstream in(listed.standardOutput);
+        for (std::string line; std::getline(in, line);)
+            names.push_back(line);
+        return names;
+    }
+
+    static Facts facts(const std::string& queue) {
+        Facts facts;
+        http_t* http = httpConnect2(cupsd_->socketPath().c_str(), ippPort(), nullptr, AF_UNSPEC,
+                                    HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+        if (http == nullptr)
+            return facts;
+        ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+        const std::string uri = "ipp://localhost/printers/" + queue;
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+        ipp_t* response = cupsDoRequest(http, request, "/");
+        if (response != nullptr && ippGetStatusCode(response) <= IPP_STATUS_OK_EVENTS_COMPLETE) {
+            facts.exists = true;
+            const auto text = [&](const char* name) {
+                ipp_attribute_t* attribute = ippFindAttribute(response, name, IPP_TAG_ZERO);
+                const char* value = attribute ? ippGetString(attribute, 0, nullptr) : nullptr;
+                return std::string(value ? value : "");
+            };
+            facts.info = text("printer-info");
+            facts.deviceUri = text("device-uri");
+            facts.policy = text("printer-op-policy");
+            ipp_attribute_t* shared =
+                ippFindAttribute(response, "printer-is-shared", IPP_TAG_BOOLEAN);
+            facts.shared = shared != nullptr && ippGetBoolean(shared, 0);
+            const auto ppd = LegacyPpd::read(http, queue);
+            facts.hasDefaultDuplex = ppd && ppd->hasDefaultDuplex;
+        }
+        ippDelete(response);
+        httpClose(http);
+        facts.defaultPageSize = ppdDefault(queue, "*DefaultPageSize:");
+        return facts;
+    }
+
+    static std::string ppdDefault(const std::string& queue, const std::string& key) {
+        const std::string text =
+            ScratchDirectory::readFile(cupsd_->serverRoot() / "ppd" / (queue + ".ppd"));
+        const size_t at = text.find(key);
+        if (at == std::string::npos)
+            return "";
+        const size_t start = text.find_first_not_of(' ', at + key.size());
+        return text.substr(start, text.find('\n', start) - start);
+    }
+
+    // Our queue as the console makes it, for the tests that start from one.
+    void addOurs(const std::string& id, const std::string& title, bool duplex = false) {
+        VirtualPrinter printer(settings());
+        printer.compareSharedAndVirtual({{id, title, true, duplex}});
+        printer.waitUntilIdle();
+        ASSERT_TRUE(facts("Velmora_" + id).exists) << log_->messages().size();
+    }
+
+    // An administrator's own queue that merely looks like one of ours.
+    static void addForeign(const std::string& name, const std::string& info) {
+        const auto added = cupsd_->command(
+            {"lpadmin", "-p", name, "-E", "-v", "file:///dev/null", "-m", "raw", "-D", info});
+        ASSERT_EQ(added.exitStatus, 0) << added.standardError;
+    }
+
+    // Submits a job that stays held, so that it never reaches a backend.
+    static std::string heldJob(const std::string& queue, std::vector<std::string> prefix = {},
+                               std::vector<std::string> options = {}) {
+        ::chmod(scratch_path().c_str(), 0755);
+        const fs::path file = scratch_path() / "job.txt";
+        ScratchDirectory::writeFile(file, "page\n");
+        ::chmod(file.c_str(), 0644);
+        std::vector<std::string> arguments = prefix;
+        arguments.insert(arguments.end(), {"lp", "-H", "hold", "-d", queue});
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.push_back(file.string());
+        const auto submitted = cupsd_->command(arguments);
+        return submitted.exitStatus == 0 ? submitted.standardOutput : "";
+    }
+    static fs::path scratch_path() { return suiteScratch_.path(); }
+
+    static std::vector<std::string> jobsOn(const std::string& queue) {
+        const auto listed = cupsd_->command({"lpstat", "-o", queue});
+        std::vector<std::string> jobs;
+        std::istringstream in(listed.standardOutput);
+        for (std::string line; std::getline(in, line);)
+            jobs.push_back(line.substr(0, line.find(' ')));
+        return jobs;
+    }
+
+    static inline std::unique_ptr<PrivateCupsd> cupsd_;
+    static inline ScratchDirectory suiteScratch_{"velmora-jobs"};
+    ScratchDirectory scratch_{"velmora-queues"};
+    std::shared_ptr<CaptureLogSink> log_ = std::make_shared<CaptureLogSink>();
+    std::shared_ptr<LogSink> previousSink_;
+};
+
+TEST_F(VirtualPrinterTest, OnlineRemotePrintersGetUnsharedQueuesOfTheirKind) {
+    VirtualPrinter printer(settings());
+    printer.compareSharedAndVirtual({{"abc", "Office", true, false},
+                                     {"def", "Laser", true, true},
+                                     {"off", "Away", false, false}});
+    printer.waitUntilIdle();
+
+    const Facts office = facts("Velmora_abc");
+    EXPECT_TRUE(office.exists);
+    EXPECT_EQ(office.info, "Office (Velmora)");
+    EXPECT_EQ(office.deviceUri, "velmora:/");
+    EXPECT_FALSE(office.shared);
+    EXPECT_EQ(office.policy, "velmora");
+    EXPECT_FALSE(office.hasDefaultDuplex);
+    const Facts laser = facts("Velmora_def");
+    EXPECT_TRUE(laser.exists);
+    EXPECT_EQ(laser.info, "Laser (Velmora)");
+    EXPECT_TRUE(laser.hasDefaultDuplex);
+    EXPECT_FALSE(laser.shared);
+    EXPECT_FALSE(facts("Velmora_off").exists);
+    EXPECT_TRUE(log_->contains(LogLevel::Default, "add printer: abc"));
+
+    std::vector<std::string> listed;
+    for (const auto& entry : printer.getPrintersFromSettings())
+        listed.push_back(entry.printerID + "=" + entry.printerName);
+    EXPECT_EQ(listed, (std::vector<std::string>{"Velmora_abc=Office (Velmora)",
+                                                "Velmora_def=Laser (Velmora)"}));
+    EXPECT_EQ(printer.getPrinterDescription("velmora_ABC"), "Office (Velmora)");
+    EXPECT_EQ(printer.getPrinterDescription("Velmora_none"), "error");
+    EXPECT_TRUE(printer.isDuplexPrinter("Velmora_def"));
+    EXPECT_FALSE(printer.isDuplexPrinter("Velmora_abc"));
+}
+
+TEST_F(VirtualPrinterTest, ARenamedShareRenamesTheQueuesDescriptionOnly) {
+    addOurs("abc", "Office");
+    const std::string job = heldJob("Velmora_abc");
+    ASSERT_NE(job, "");
+    VirtualPrinter printer(settings());
+    printer.compareSharedAndVirtual({{"abc", "Front Desk", true, false}});
+    printer.waitUntilIdle();
+    EXPECT_EQ(facts("Velmora_abc").info, "Front Desk (Velmora)");
+    EXPECT_EQ(jobsOn("Velmora_abc").size(), 1u);
+    EXPECT_TRUE(log_->contains(LogLevel::Default, "update printer name"));
+}
+
+// Looking the queue up by its description made every refresh remove and re-add duplex queues,
+// cancelling what was waiting on them; the PPD is now switched in place, both ways.
+TEST_F(VirtualPrinterTest, ADuplexChangeSwitchesThePpdAndKeepsPendingJobs) {
+    addOurs("abc", "Office");
+    ASSERT_NE(heldJob("Velmora_abc"), "");
+    log_->clear();
+    VirtualPrinter printer(settings());
+    for (bool duplex : {true, true, false, false}) {
+        printer.compareSharedAndVirtual({{"abc", "Office", true, duplex}});
+        printer.waitUntilIdle();
+        const Facts office = facts("Velmora_abc");
+        EXPECT_EQ(office.hasDefaultDuplex, duplex);
+        EXPECT_FALSE(office.shared);
+        EXPECT_EQ(jobsOn("Velmora_abc").size(), 1u) << "duplex " << duplex;
+    }
+    EXPECT_FALSE(log_->contains(LogLevel::Default, "add printer: abc"));
+}
+
+TEST_F(VirtualPrinterTest, RemovesOneQueueOrAllOfOursAndNothingElse) {
+    addOurs("abc", "Office");
+    addOurs("def", "Laser", true);
+    addOurs("ghi", "Hall");
+    addForeign("Velmora_adm", "Administrator's");
+    addForeign("Office_Velmora_x", "Contains our prefix");
+    VirtualPrinter printer(settings());
+    std::promise<bool> removed;
+    printer.removeVirtualPrinter("Velmora_abc", [&](bool done) { removed.set_value(done); });
+    EXPECT_TRUE(removed.get_future().get());
+    EXPECT_FALSE(facts("Velmora_abc").exists);
+
+    std::promise<bool> refused;
+    printer.removeVirtualPrinter("Velmora_adm", [&](bool done) { refused.set_value(done); });
+    EXPECT_FALSE(refused.get_future().get());
+
+    printer.removeAllVirtualPrinters();
+    printer.waitUntilIdle();
+    EXPECT_EQ(queueNames(), (std::vector<std::string>{"Office_Velmora_x", "Velmora_adm"}));
+    EXPECT_EQ(facts("Velmora_adm").deviceUri, "file:///dev/null");
+}
+
+TEST_F(VirtualPrinterTest, AnAdministratorsQueueOfOurNameIsNeverRepointed) {
+    addForeign("Velmora_adm", "Administrator's");
+    VirtualPrinter printer(settings());
+    printer.compareSharedAndVirtual(
+        {{"adm", "Hijack", true, true}, {"ADM", "Hijack", true, false}});
+    printer.addVirtualPrinter("adm", "Hijack", 0);
+    printer.updatePrinter("Velmora_adm", "Hijack");
+    printer.updatePpdForPrinter("Velmora_adm", 1);
+    printer.waitUntilIdle();
+    const Facts admin = facts("Velmora_adm");
+    EXPECT_EQ(admin.info, "Administrator's");
+    EXPECT_EQ(admin.deviceUri, "file:///dev/null");
+    EXPECT_FALSE(admin.hasDefaultDuplex);
+    EXPECT_EQ(queueNames(), std::vector<std::string>{"Velmora_adm"});
+}
+
+TEST_F(VirtualPrinterTest, HostileIdsAreSkippedAndHostileTitlesStayText) {
+    const fs::path marker = fs::current_path() / "x";
+    fs::remove(marker);
+    VirtualPrinter printer(settings());
+    printer.compareSharedAndVirtual({
+        {"$(touch x)", "Shell", true, false},
+        {"../../etc", "Path", true, false},
+        {"a b", "Space", true, false},
+        {"t1", "$(touch x)", true, false},
+        {"t2", "\"; lpadmin -x Velmora_t1; \"", true, false},
+        {"t3", "Line\nBreak\r\t*cupsFilter2: x", true, false},
+        {"t4", "-D -x Velmora_t1", true, false},
+    });
+    printer.waitUntilIdle();
+    EXPECT_EQ(queueNames(),
+              (std::vector<std::string>{"Velmora_t1", "Velmora_t2", "Velmora_t3", "Velmora_t4"}));
+    EXPECT_EQ(facts("Velmora_t1").info, "$(touch x) (Velmora)");
+    EXPECT_EQ(facts("Velmora_t2").info, "\"; lpadmin -x Velmora_t1; \" (Velmora)");
+    EXPECT_EQ(facts("Velmora_t3").info, "LineBreak*cupsFilter2: x (Velmora)");
+    EXPECT_EQ(facts("Velmora_t4").info, "-D -x Velmora_t1 (Velmora)");
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_EQ(log_->messages(LogLevel::Error).size(), 3u);
+}
+
+TEST_F(VirtualPrinterTest, AnEndlessPrinterListGetsABoundedNumberOfQueues) {
+    VirtualPrinter::Settings bounded = settings();
+    bounded.maxQueues = 3;
+    std::vector<VirtualPrinter::Wish> wishes;
+    for (int index = 0; index < 100000; ++index)
+        wishes.push_back({"p" + std::to_string(index), "Printer", index % 2 == 1, false});
+    VirtualPrinter printer(bounded);
+    printer.compareSharedAndVirtual(std::move(wishes));
+    printer.waitUntilIdle();
+    EXPECT_EQ(queueNames(), (std::vector<std::string>{"Velmora_p1", "Velmora_p3", "Velmora_p5"}));
+    EXPECT_EQ(log_->messages(LogLevel::Error),
+              std::vector<std::string>{"Only the first 3 online remote printers get a queue"});
+}
+
+TEST_F(VirtualPrinterTest, ANewVersionPointsEveryQueueAtTheCurrentPpdOnce) {
+    addOurs("abc", "Office");
+    addOurs("def", "Laser", true);
+    ASSERT_EQ(facts("Velmora_abc").defaultPageSize, "Letter");
+    writeGeneratedPpd("A4");
+    {
+        // The same version: nothing is refreshed.
+        VirtualPrinter printer(settings());
+        printer.waitUntilIdle();
+        EXPECT_EQ(facts("Velmora_abc").defaultPageSize, "Letter");
+        EXPECT_TRUE(log_->contains(LogLevel::Default, "Update PPDs: skip; already up to date."));
+    }
+    // A trailing line feed makes it another version.
+    ScratchDirectory::writeFile(systemDir() / "ppd_version", std::string(kVersion) + "\n");
+    VirtualPrinter printer(settings());
+    printer.waitUntilIdle();
+    EXPECT_EQ(facts("Velmora_abc").defaultPageSize, "A4");
+    EXPECT_FALSE(facts("Velmora_abc").hasDefaultDuplex);
+    EXPECT_TRUE(facts("Velmora_def").hasDefaultDuplex);
+    EXPECT_EQ(ScratchDirectory::readFile(systemDir() / "ppd_version"), kVersion);
+    EXPECT_FALSE(printer.needToUpdatePPDs());
+    EXPECT_TRUE(log_->contains(
+        LogLevel::Default, "Update PPD for printer Office (Velmora) (id Velmora_abc) duplex: no"));
+}
+
+TEST_F(VirtualPrinterTest, AStrayQueueNamedVelmoraIsRemovedOnlyWhenItPrintsToUs) {
+    ASSERT_EQ(cupsd_
+                  ->command({"lpadmin", "-p", "Velmora", "-E", "-v", "velmora:/", "-P",
+                             (systemDir() / "Velmora.ppd").string()})
+                  .exitStatus,
+              0);
+    addForeign("velmora", "x");  // the same queue name to the scheduler: repointed elsewhere
+    VirtualPrinter printer(settings());
+    std::vector<std::string> listed;
+    for (const auto& entry : printer.getPrintersFromSettings())
+        listed.push_back(entry.printerID);
+    printer.waitUntilIdle();
+    EXPECT_EQ(listed, std::vector<std::string>{"Velmora"});
+    EXPECT_EQ(queueNames().size(), 1u);
+
+    ASSERT_EQ(cupsd_->command({"lpadmin", "-p", "Velmora", "-v", "velmora:/"}).exitStatus, 0);
+    listed.clear();
+    for (const auto& entry : printer.getPrintersFromSettings())
+        listed.push_back(entry.printerID);
+    printer.waitUntilIdle();
+    EXPECT_TRUE(listed.empty());
+    EXPECT_TRUE(queueNames().empty());
+}
+
+// The root helper, run directly (as root, without a polkit agent) against the scheduler.
+TEST_F(VirtualPrinterTest, TheHelperActsOnlyOnOurQueues) {
+    addForeign("Velmora_adm", "Administrator's");
+    LpadminCommand::Settings lpadmin = settings().changer.lpadmin;
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"remove", "Velmora_adm"}, 2},
+             {{"rename", "Velmora_adm", "Mine (Velmora)"}, 2},
+             {{"add", "Velmora_adm", "plain", "Mine (Velmora)"}, 2},
+             {{"remove", "Velmora_missing"}, 2},
+             {{"add", "Velmora_new", "duplex", "New (Velmora)"}, 0},
+             {{"ppd", "Velmora_new", "plain"}, 0},
+             {{"rename", "Velmora_new", "Renamed (Velmora)"}, 0},
+         }) {
+        std::string error;
+        EXPECT_EQ(QueueHelper::run(c.arguments, lpadmin, error), c.status)
+            << ::testing::PrintToString(c.arguments) << ": " << error;
+    }
+    EXPECT_EQ(facts("Velmora_adm").info, "Administrator's");
+    const Facts added = facts("Velmora_new");
+    EXPECT_EQ(added.info, "Renamed (Velmora)");
+    EXPECT_FALSE(added.hasDefaultDuplex);
+    EXPECT_FALSE(added.shared);
+    EXPECT_EQ(added.policy, "velmora");
+    std::string error;
+    EXPECT_EQ(QueueHelper::run(std::vector<std::string>{"remove", "Velmora_new"}, lpadmin, error),
+              0);
+    EXPECT_FALSE(facts("Velmora_new").exists);
+}
+
+// The backend sends a job with the service account of the user the scheduler names; our policy
+// makes the scheduler check that name against the client's own user id.
+TEST_F(VirtualPrinterTest, NoLocalUserSubmitsAJobInAnotherUsersName) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "Printing as another user needs root";
+    addOurs("abc", "Office");
+    addForeign("Plain_queue", "Default policy");
+    const std::vector<std::string> asNobody = {"setpriv", "--reuid=nobody", "--regid=nogroup",
+                                               "--clear-groups"};
+    EXPECT_EQ(heldJob("Velmora_abc", asNobody, {"-U", "root"}), "");
+    EXPECT_EQ(heldJob("Velmora_abc", asNobody, {"-U", "alice"}), "");
+    ASSERT_NE(heldJob("Velmora_abc", asNobody), "");
+    const auto owners = cupsd_->command({"lpstat", "-W", "not-completed", "-o", "Velmora_abc"});
+    EXPECT_NE(owners.standardOutput.find(" nobody "), std::string::npos) << owners.standardOutput;
+    EXPECT_EQ(jobsOn("Velmora_abc").size(), 1u);
+    // Without the policy the claim goes through: what the policy is there to stop.
+    EXPECT_NE(heldJob("Plain_queue", asNobody, {"-U", "alice"}), "");
+}
+
+}  // namespace
+}  // namespace velmora::console
