@@ -1,5 +1,9 @@
 #include "packaging/cups/UserProcess.h"
 
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -65,12 +69,31 @@ pid_t UserProcess::start(const Account& account, int inputFd, const std::functio
     ::_exit(body());
 }
 
-pid_t UserProcess::startProgram(const Account& account, int inputFd,
-                                const std::vector<std::string>& arguments) {
-    // Built before the fork: the child only calls what is safe there.
+std::vector<std::string> UserProcess::environmentFor(const Account& account,
+                                                     const char* const* inherited) {
+    static constexpr std::string_view kProxyNames[] = {"https_proxy", "HTTPS_PROXY", "http_proxy",
+                                                       "all_proxy",   "ALL_PROXY",   "no_proxy",
+                                                       "NO_PROXY"};
     std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "HOME=" + account.home,
                                             "USER=" + account.name, "LOGNAME=" + account.name,
                                             "LANG=C.UTF-8"};
+    for (const char* const* entry = inherited; entry != nullptr && *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        const size_t equals = text.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        const std::string_view name = text.substr(0, equals);
+        if (std::find(std::begin(kProxyNames), std::end(kProxyNames), name) !=
+            std::end(kProxyNames))
+            environment.emplace_back(text);
+    }
+    return environment;
+}
+
+pid_t UserProcess::startProgram(const Account& account, int inputFd,
+                                const std::vector<std::string>& arguments) {
+    // Built before the fork: the child only calls what is safe there.
+    const std::vector<std::string> environment = environmentFor(account, environ);
     std::vector<char*> argv;
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));

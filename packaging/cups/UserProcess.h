@@ -26,7 +26,11 @@ class UserProcess {
     // Starts `body` (its result is the child's exit status) with `inputFd` as standard input
     // (-1: /dev/null) and standard output and error on /dev/null. -1 when it cannot start.
     static pid_t start(const Account& account, int inputFd, const std::function<int()>& body);
-    // Starts a program with a clean environment of the account's own.
+    // A clean environment of the account's own, plus the proxy settings the scheduler was
+    // given (`SetEnv` in cups-files.conf): the sender reaches the service through them.
+    static std::vector<std::string> environmentFor(const Account& account,
+                                                   const char* const* inherited);
+    // Starts a program with environmentFor(account, the backend's environment).
     static pid_t startProgram(const Account& account, int inputFd,
                               const std::vector<std::string>& arguments);
     // Waits for that child alone; its exit status, or -1 when it did not exit normally. A
