@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -94,6 +96,71 @@ TEST_F(PageOutputTest, APageCutOffByTheFileSizeLimitLeavesNothingBehind) {
         EXPECT_EQ(page(1).size(), bmpSize(40, 40));
         EXPECT_EQ(page(3).size(), bmpSize(40, 40));
         EXPECT_EQ(page(3).substr(54, 3), std::string("\0\0\3", 3));
+    }
+}
+
+// A file the process `pid` holds open in `folder`, other than the folder itself; empty when
+// there is none.
+std::string openFileIn(pid_t pid, const fs::path& folder) {
+    std::error_code error;
+    for (const auto& entry :
+         fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string target = fs::read_symlink(entry.path(), error).string();
+        if (!error && target.starts_with(folder.string() + "/"))
+            return target;
+    }
+    return {};
+}
+
+TEST_F(PageOutputTest, ARunEndedWhileWritingAPageLeavesOnlyCompletePages) {
+    constexpr unsigned kWidth = 2000, kHeight = 1500, kPages = 40;
+    {
+        RasterStreamWriter raster(input(), CUPS_RASTER_WRITE_COMPRESSED);
+        for (unsigned number = 1; number <= kPages; ++number) {
+            const std::vector<uint8_t> line = solid(kWidth, static_cast<uint8_t>(number), 0, 0);
+            raster.page(RasterStreamWriter::header(kWidth, kHeight),
+                        [&](unsigned) { return line; });
+        }
+    }
+    const fs::path out = fs::canonical(output());
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(::strsignal(signal));
+        fs::remove_all(out);
+        fs::create_directory(out);
+        std::vector<std::string> arguments = {KESTRO_VL_CONVERT_PATH, input(), out.string()};
+        std::vector<char*> argv = ChildProcess::pointers(arguments);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        // Stopped the moment it holds a page file open, then ended there.
+        std::string caughtWriting;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (caughtWriting.empty() && std::chrono::steady_clock::now() < deadline) {
+            if (!openFileIn(pid, out).empty()) {
+                ::kill(pid, SIGSTOP);
+                caughtWriting = openFileIn(pid, out);
+            }
+        }
+        ::kill(pid, signal);
+        ::kill(pid, SIGCONT);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_FALSE(caughtWriting.empty()) << "never caught writing a page";
+        EXPECT_TRUE(WIFSIGNALED(status));
+
+        std::set<std::string> pageNames;
+        for (unsigned number = 1; number <= kPages; ++number)
+            pageNames.insert(fmt::format("{:04}.bmp", number));
+        for (const std::string& name : outputEntries()) {
+            EXPECT_TRUE(pageNames.contains(name)) << "left behind: " << name;
+            EXPECT_EQ(fs::file_size(out / name), bmpSize(kWidth, kHeight)) << name;
+        }
     }
 }
 
