@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -224,6 +225,45 @@ TEST_F(PageOutputTest, AnOutputFolderThatIsALinkIsRefused) {
     EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_TRUE(
         logged(LogLevel::Error, "Output path is a symbolic link, not a directory: " + output()));
+}
+
+TEST_F(PageOutputTest, AnOutputFolderOthersCanWriteIntoIsRefused) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr)
+        GTEST_SKIP() << "needs root and the account nobody to plant another user's files";
+    writeThreePages(8, 4);
+    struct Case {
+        const char* what;
+        uid_t owner;
+        mode_t mode;
+        std::string refusal;
+    };
+    const std::vector<Case> cases = {
+        {"shared with everyone, sticky", ::geteuid(), 01777,
+         "Output directory may be written by other users: " + output()},
+        {"shared with everyone", ::geteuid(), 0777,
+         "Output directory may be written by other users: " + output()},
+        {"another user's", nobody->pw_uid, 0755,
+         "Output directory belongs to another user: " + output()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(output());
+        fs::create_directory(output());
+        // Another user's page 2, waiting to be taken for this job's.
+        const fs::path planted = fs::path(output()) / "0002.bmp";
+        ScratchDirectory::writeFile(planted, "planted");
+        ASSERT_EQ(::chown(planted.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chmod(output().c_str(), c.mode), 0);
+        ASSERT_EQ(::chown(output().c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        log_->clear();
+
+        EXPECT_EQ(convert(), 1);
+
+        EXPECT_EQ(outputEntries(), (std::set<std::string>{"0002.bmp"}));
+        EXPECT_EQ(ScratchDirectory::readFile(planted), "planted");
+        EXPECT_TRUE(logged(LogLevel::Error, c.refusal));
+    }
 }
 
 TEST_F(PageOutputTest, TheRunStopsWritingAtItsTotalSize) {
