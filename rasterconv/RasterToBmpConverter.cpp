@@ -86,7 +86,8 @@ void RasterToBmpConverter::printUsage(const std::string& program) const {
 
 // The folder is opened once and every page is created relative to it, so that renaming or
 // replacing the path during the run cannot redirect the pages. A symbolic link in place of the
-// folder is refused: the pages would land wherever it points.
+// folder is refused: the pages would land wherever it points. So is a folder someone else
+// owns or everyone may write into.
 UniqueFd RasterToBmpConverter::openOutputDirectory(const std::string& directory) const {
     struct stat info {};
     if (::lstat(directory.c_str(), &info) != 0) {
@@ -107,6 +108,22 @@ UniqueFd RasterToBmpConverter::openOutputDirectory(const std::string& directory)
     UniqueFd folder(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder) {
         logger_.error("Failed to open output directory {}: {}", directory, std::strerror(errno));
+        return folder;
+    }
+    // Whoever else may create or rename entries in the folder can leave a file of their own
+    // under a page's name, which a page that fails then does not replace, or swap a finished
+    // page for theirs.
+    if (::fstat(folder.get(), &info) != 0) {
+        logger_.error("Failed to open output directory {}: {}", directory, std::strerror(errno));
+        return UniqueFd();
+    }
+    if (info.st_uid != ::geteuid()) {
+        logger_.error("Output directory belongs to another user: {}", directory);
+        return UniqueFd();
+    }
+    if ((info.st_mode & S_IWOTH) != 0) {
+        logger_.error("Output directory may be written by other users: {}", directory);
+        return UniqueFd();
     }
     return folder;
 }

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <utility>
 
 namespace velmora {
@@ -46,14 +48,32 @@ StagedPageFile::~StagedPageFile() {
 }
 
 bool StagedPageFile::create() {
+    // Without a name until it is complete, a page cut off by a kill or a crash leaves nothing
+    // in the folder. Linking it in later goes through /proc; where either is missing (a file
+    // system without unnamed files, no /proc), the page is written under a hidden name instead.
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        const int fd = ::openat(directoryFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            file_ = UniqueFd(fd);
+            return true;
+        }
+    }
+    return createNamed([this](const std::string& candidate) {
+        const int fd = ::openat(directoryFd_, candidate.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return false;
+        file_ = UniqueFd(fd);
+        return true;
+    });
+}
+
+bool StagedPageFile::createNamed(const std::function<bool(const std::string&)>& makeEntry) {
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         // A leading dot and a suffix after ".bmp": never listed as a page. Owner only: the
         // pages are someone's printed document.
         std::string candidate = "." + name_ + "." + randomSuffix();
-        const int fd = ::openat(directoryFd_, candidate.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            file_ = UniqueFd(fd);
+        if (makeEntry(candidate)) {
             temporaryName_ = std::move(candidate);
             return true;
         }
@@ -63,7 +83,23 @@ bool StagedPageFile::create() {
     return false;  // errno is still EEXIST
 }
 
+// An unnamed file cannot be renamed over the page: it gets a hidden name first, exclusively,
+// as a named temporary would.
+bool StagedPageFile::linkUnnamed() {
+    const std::string self = "/proc/self/fd/" + std::to_string(file_.get());
+    return createNamed([this, &self](const std::string& candidate) {
+        return ::linkat(AT_FDCWD, self.c_str(), directoryFd_, candidate.c_str(),
+                        AT_SYMLINK_FOLLOW) == 0;
+    });
+}
+
 bool StagedPageFile::commit() {
+    if (temporaryName_.empty() && !linkUnnamed()) {
+        const int error = errno;
+        discard();
+        errno = error;
+        return false;
+    }
     // A delayed write error (full disk, network file system) only shows up at the close.
     if (!file_.close() ||
         ::renameat(directoryFd_, temporaryName_.c_str(), directoryFd_, name_.c_str()) != 0) {

@@ -1,15 +1,17 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/UniqueFd.h"
 
 namespace velmora {
 
-// A page file written under a hidden temporary name in the output folder and given its page
-// name only once it is complete, so that nobody ever takes a partly written page for a page.
-// The temporary is created exclusively: a symbolic link (or anything else) planted at its name
-// is never followed or reused. A staged file that is not committed is removed again.
+// A page file written without a name (or, where the file system cannot do that, under a hidden
+// temporary name) in the output folder and given its page name only once it is complete, so
+// that nobody ever takes a partly written page for a page. Every temporary name is created
+// exclusively: a symbolic link (or anything else) planted at it is never followed or reused. A
+// staged file that is not committed is removed again.
 class StagedPageFile {
   public:
     // `directoryFd` stays owned by the caller and must outlive this object.
@@ -21,7 +23,6 @@ class StagedPageFile {
     // Creates the temporary; false with errno set when it cannot be created.
     bool create();
     int fd() const { return file_.get(); }
-    const std::string& temporaryName() const { return temporaryName_; }
 
     // Closes the file and renames it to the page name, replacing whatever entry had that name
     // (a link there is replaced, not followed). False with errno set on a failed close or
@@ -31,6 +32,10 @@ class StagedPageFile {
     static constexpr int kCreateAttempts = 64;
 
   private:
+    // Gives the file a fresh hidden name through `makeEntry`, which creates the entry
+    // exclusively and sets errno when it cannot.
+    bool createNamed(const std::function<bool(const std::string&)>& makeEntry);
+    bool linkUnnamed();
     void discard();
 
     int directoryFd_;

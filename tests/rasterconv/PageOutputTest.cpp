@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -6,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -49,14 +52,15 @@ class PageOutputTest : public ConverterFixture {
     }
 
     // Runs the converter program with a limit on the size of any file it writes, the way a
-    // full disk or a quota stops it halfway through a page.
-    int runWithFileSizeLimit(rlim_t limit) {
+    // full disk or a quota stops it halfway through a page. `xfszDisposition` is what the
+    // program inherits for the signal the kernel sends at the limit: a print system that starts
+    // it under a limit does not necessarily ignore that signal.
+    int runWithFileSizeLimit(rlim_t limit, sighandler_t xfszDisposition) {
         std::vector<std::string> arguments = {KESTRO_VL_CONVERT_PATH, input(), output()};
         std::vector<char*> argv = ChildProcess::pointers(arguments);
         const pid_t pid = ::fork();
         if (pid == 0) {
-            // Ignored, the signal turns into EFBIG from the write that crosses the limit.
-            ::signal(SIGXFSZ, SIG_IGN);
+            ::signal(SIGXFSZ, xfszDisposition);
             const int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, 1);
             ::dup2(null, 2);
@@ -76,15 +80,89 @@ class PageOutputTest : public ConverterFixture {
 TEST_F(PageOutputTest, APageCutOffByTheFileSizeLimitLeavesNothingBehind) {
     // Pages 1 and 3 take 4.9 KB each; page 2 needs 120 KB, past the 64 KiB limit.
     writeThreePages(40, 40, /*largeSecondWidth=*/1000);
-    // An earlier job's page 2 must not pass for this job's.
-    ScratchDirectory::writeFile(fs::path(output()) / "0002.bmp", "earlier job");
+    const std::vector<std::pair<const char*, sighandler_t>> dispositions = {
+        {"signal ignored by the parent", SIG_IGN},
+        {"signal left at its default, which ends the process", SIG_DFL},
+    };
+    for (const auto& [what, disposition] : dispositions) {
+        SCOPED_TRACE(what);
+        fs::remove_all(output());
+        fs::create_directory(output());
+        // An earlier job's page 2 must not pass for this job's.
+        ScratchDirectory::writeFile(fs::path(output()) / "0002.bmp", "earlier job");
 
-    EXPECT_EQ(runWithFileSizeLimit(64 << 10), 0);
+        EXPECT_EQ(runWithFileSizeLimit(64 << 10, disposition), 0);
 
-    EXPECT_EQ(outputEntries(), (std::set<std::string>{"0001.bmp", "0003.bmp"}));
-    EXPECT_EQ(page(1).size(), bmpSize(40, 40));
-    EXPECT_EQ(page(3).size(), bmpSize(40, 40));
-    EXPECT_EQ(page(3).substr(54, 3), std::string("\0\0\3", 3));
+        EXPECT_EQ(outputEntries(), (std::set<std::string>{"0001.bmp", "0003.bmp"}));
+        EXPECT_EQ(page(1).size(), bmpSize(40, 40));
+        EXPECT_EQ(page(3).size(), bmpSize(40, 40));
+        EXPECT_EQ(page(3).substr(54, 3), std::string("\0\0\3", 3));
+    }
+}
+
+// A file the process `pid` holds open in `folder`, other than the folder itself; empty when
+// there is none.
+std::string openFileIn(pid_t pid, const fs::path& folder) {
+    std::error_code error;
+    for (const auto& entry :
+         fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string target = fs::read_symlink(entry.path(), error).string();
+        if (!error && target.starts_with(folder.string() + "/"))
+            return target;
+    }
+    return {};
+}
+
+TEST_F(PageOutputTest, ARunEndedWhileWritingAPageLeavesOnlyCompletePages) {
+    constexpr unsigned kWidth = 2000, kHeight = 1500, kPages = 40;
+    {
+        RasterStreamWriter raster(input(), CUPS_RASTER_WRITE_COMPRESSED);
+        for (unsigned number = 1; number <= kPages; ++number) {
+            const std::vector<uint8_t> line = solid(kWidth, static_cast<uint8_t>(number), 0, 0);
+            raster.page(RasterStreamWriter::header(kWidth, kHeight),
+                        [&](unsigned) { return line; });
+        }
+    }
+    const fs::path out = fs::canonical(output());
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(::strsignal(signal));
+        fs::remove_all(out);
+        fs::create_directory(out);
+        std::vector<std::string> arguments = {KESTRO_VL_CONVERT_PATH, input(), out.string()};
+        std::vector<char*> argv = ChildProcess::pointers(arguments);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        // Stopped the moment it holds a page file open, then ended there.
+        std::string caughtWriting;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (caughtWriting.empty() && std::chrono::steady_clock::now() < deadline) {
+            if (!openFileIn(pid, out).empty()) {
+                ::kill(pid, SIGSTOP);
+                caughtWriting = openFileIn(pid, out);
+            }
+        }
+        ::kill(pid, signal);
+        ::kill(pid, SIGCONT);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_FALSE(caughtWriting.empty()) << "never caught writing a page";
+        EXPECT_TRUE(WIFSIGNALED(status));
+
+        std::set<std::string> pageNames;
+        for (unsigned number = 1; number <= kPages; ++number)
+            pageNames.insert(fmt::format("{:04}.bmp", number));
+        for (const std::string& name : outputEntries()) {
+            EXPECT_TRUE(pageNames.contains(name)) << "left behind: " << name;
+            EXPECT_EQ(fs::file_size(out / name), bmpSize(kWidth, kHeight)) << name;
+        }
+    }
 }
 
 TEST_F(PageOutputTest, PlantedLinksAreReplacedNeverFollowedAndPagesArePrivate) {
@@ -147,6 +225,45 @@ TEST_F(PageOutputTest, AnOutputFolderThatIsALinkIsRefused) {
     EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_TRUE(
         logged(LogLevel::Error, "Output path is a symbolic link, not a directory: " + output()));
+}
+
+TEST_F(PageOutputTest, AnOutputFolderOthersCanWriteIntoIsRefused) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr)
+        GTEST_SKIP() << "needs root and the account nobody to plant another user's files";
+    writeThreePages(8, 4);
+    struct Case {
+        const char* what;
+        uid_t owner;
+        mode_t mode;
+        std::string refusal;
+    };
+    const std::vector<Case> cases = {
+        {"shared with everyone, sticky", ::geteuid(), 01777,
+         "Output directory may be written by other users: " + output()},
+        {"shared with everyone", ::geteuid(), 0777,
+         "Output directory may be written by other users: " + output()},
+        {"another user's", nobody->pw_uid, 0755,
+         "Output directory belongs to another user: " + output()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(output());
+        fs::create_directory(output());
+        // Another user's page 2, waiting to be taken for this job's.
+        const fs::path planted = fs::path(output()) / "0002.bmp";
+        ScratchDirectory::writeFile(planted, "planted");
+        ASSERT_EQ(::chown(planted.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chmod(output().c_str(), c.mode), 0);
+        ASSERT_EQ(::chown(output().c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        log_->clear();
+
+        EXPECT_EQ(convert(), 1);
+
+        EXPECT_EQ(outputEntries(), (std::set<std::string>{"0002.bmp"}));
+        EXPECT_EQ(ScratchDirectory::readFile(planted), "planted");
+        EXPECT_TRUE(logged(LogLevel::Error, c.refusal));
+    }
 }
 
 TEST_F(PageOutputTest, TheRunStopsWritingAtItsTotalSize) {
