@@ -79,8 +79,7 @@ struct Timing : ProcessorDelegate {
 
 int main(int argc, char** argv) {
     if (argc != 5 && argc != 7) {
-        std::fprintf(stderr,
-                     "usage: %s SERVICE_BASE TOKEN JOB_ID PROFILE_DIR [QUEUE PRINTER_ID]\n",
+        std::fprintf(stderr, "usage: %s SERVICE_BASE TOKEN JOB_ID PROFILE_DIR [QUEUE PRINTER_ID]\n",
                      argv[0]);
         return 2;
     }
@@ -100,7 +99,8 @@ int main(int argc, char** argv) {
     LocalPrinterArray printers;
     if (printing) {
         printers.loadFromSystem();
-        printers.updatePrinter(argv[5], [&](LocalPrinter& printer) { printer.setPublicId(argv[6]); });
+        printers.updatePrinter(argv[5],
+                               [&](LocalPrinter& printer) { printer.setPublicId(argv[6]); });
     }
     PlainRunLoop loop;
     QtJobPrinter jobPrinter(loop);
@@ -149,9 +149,10 @@ int main(int argc, char** argv) {
     watcher.join();
     const auto end = printing ? timing.finished : timing.ready;
     const bool ok = printing ? timing.last == Job::kDone : timing.ready != Clock::time_point{};
-    std::printf("{\"ok\": %s, \"seconds\": %.4f, \"baseline_rss_kib\": %ld, \"peak_rss_kib\": %ld, "
-                "\"error\": \"%s\"}\n",
-                ok ? "true" : "false", std::chrono::duration<double>(end - start).count(),
-                baseline, peakKiB(), ok ? "" : timing.error.c_str());
+    std::printf(
+        "{\"ok\": %s, \"seconds\": %.4f, \"baseline_rss_kib\": %ld, \"peak_rss_kib\": %ld, "
+        "\"error\": \"%s\"}\n",
+        ok ? "true" : "false", std::chrono::duration<double>(end - start).count(), baseline,
+        peakKiB(), ok ? "" : timing.error.c_str());
     return ok ? 0 : 1;
 }

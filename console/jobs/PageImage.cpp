@@ -17,7 +17,9 @@ void prepare(QImageReader& reader) {
     reader.setAllocationLimit(PageImage::kAllocationLimitMiB);
 }
 
-bool usable(QSizeF size) { return size.isValid() && size.width() > 0 && size.height() > 0; }
+bool usable(QSizeF size) {
+    return size.isValid() && size.width() > 0 && size.height() > 0;
+}
 
 }  // namespace
 

@@ -12,7 +12,9 @@ namespace velmora::console {
 PrintView::PrintView(const Job& job, QSizeF paper)
     : job_(job), paper_(paper), logger_(std::string(deployment::kLogSubsystem), "print") {}
 
-QString PrintView::printJobTitle() const { return QString::fromStdString(job_.title()); }
+QString PrintView::printJobTitle() const {
+    return QString::fromStdString(job_.title());
+}
 
 bool PrintView::knowsPageRange(int& first, int& last) const {
     first = 1;

@@ -61,7 +61,9 @@ Processor::~Processor() {
     printWorker_.join();
 }
 
-void Processor::addDelegate(ProcessorDelegate* delegate) { delegates_.push_back(delegate); }
+void Processor::addDelegate(ProcessorDelegate* delegate) {
+    delegates_.push_back(delegate);
+}
 
 void Processor::removeDelegate(ProcessorDelegate* delegate) {
     std::erase(delegates_, delegate);
@@ -262,14 +264,14 @@ bool Processor::downloadPage(int index, Job& copy, bool& encryptionResolved) con
         std::string error;
         switch (downloader.download(url, with_.inetProvider.dictionaryWithTDTokenHeader(),
                                     encoded + ".tmp", encoded, error)) {
-        case PageDownloader::Outcome::kDone:
-            break;
-        case PageDownloader::Outcome::kTransferFailed:
-            copy.setError(error);
-            return false;
-        case PageDownloader::Outcome::kFileFailed:
-            copy.setError("Can't create job file");
-            return false;
+            case PageDownloader::Outcome::kDone:
+                break;
+            case PageDownloader::Outcome::kTransferFailed:
+                copy.setError(error);
+                return false;
+            case PageDownloader::Outcome::kFileFailed:
+                copy.setError("Can't create job file");
+                return false;
         }
     }
     if (copy.encryption() == kEncryptionAes0 && copy.encryptKey().empty() && !fetchKey(copy))
@@ -286,8 +288,8 @@ bool Processor::downloadPage(int index, Job& copy, bool& encryptionResolved) con
 bool Processor::fetchKey(Job& copy) const {
     std::string key;
     std::string error;
-    if (!with_.inetProvider.getKey(key, copy.serverId(),
-                                   deployment::jobPassword(copy.serverId()), false, error)) {
+    if (!with_.inetProvider.getKey(key, copy.serverId(), deployment::jobPassword(copy.serverId()),
+                                   false, error)) {
         copy.setError(error);
         return false;
     }
@@ -297,8 +299,7 @@ bool Processor::fetchKey(Job& copy) const {
 
 // The downloaded file stays untouched until the plain file is complete, so a step that fails
 // can be tried again from the same bytes without downloading them again.
-bool Processor::decodePage(const std::string& encoded, const std::string& plain,
-                           Job& copy) const {
+bool Processor::decodePage(const std::string& encoded, const std::string& plain, Job& copy) const {
     std::string source = encoded;
     std::string reason;
     const std::string decrypted = encoded + ".tmp";

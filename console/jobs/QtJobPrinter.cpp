@@ -47,26 +47,25 @@ void QtJobPrinter::applyJobSettings(const Job& job, QPrinter& printer, const Log
     if (paper.key() != QString::fromStdString(job.format()))
         logger.info("Job {}: paper \"{}\" not offered, using \"{}\"", job.serverId(), job.format(),
                     paper.key().toStdString());
-    const QPageLayout::Orientation orientation = job.orientation() == JobData::kLandscape
-                                                     ? QPageLayout::Landscape
-                                                     : QPageLayout::Portrait;
+    const QPageLayout::Orientation orientation =
+        job.orientation() == JobData::kLandscape ? QPageLayout::Landscape : QPageLayout::Portrait;
     // The page is the whole paper: the fit places images relative to its edges.
     printer.setFullPage(true);
     printer.setPageLayout(QPageLayout(paper, orientation, QMarginsF(0, 0, 0, 0)));
     printer.setCopyCount(std::max(1, job.copies()));
     printer.setCollateCopies(job.collate());
     switch (job.duplex()) {
-    case 0:
-        printer.setDuplex(QPrinter::DuplexNone);
-        break;
-    case 1:
-        printer.setDuplex(QPrinter::DuplexShortSide);
-        break;
-    case 2:
-        printer.setDuplex(QPrinter::DuplexLongSide);
-        break;
-    default:
-        break;
+        case 0:
+            printer.setDuplex(QPrinter::DuplexNone);
+            break;
+        case 1:
+            printer.setDuplex(QPrinter::DuplexShortSide);
+            break;
+        case 2:
+            printer.setDuplex(QPrinter::DuplexLongSide);
+            break;
+        default:
+            break;
     }
     printer.setDocName(QString::fromStdString(job.title()));
 }

@@ -9,8 +9,8 @@
 
 #include "console/jobs/JobArray.h"
 #include "console/jobs/LocalPrinterArray.h"
-#include "console/jobs/Processor.h"
 #include "console/jobs/PrintView.h"
+#include "console/jobs/Processor.h"
 #include "console/jobs/QtJobPrinter.h"
 #include "core/account/Permission.h"
 #include "core/account/PermissionArray.h"
@@ -65,16 +65,17 @@ class EndToEndReceivingTest : public ServiceFixture, public ::testing::WithParam
         {
             RasterStreamWriter writer(raster.string(), CUPS_RASTER_WRITE_COMPRESSED);
             for (int page = 1; page <= kPages; ++page) {
-                writer.page(RasterStreamWriter::header(kPageWidth, kPageHeight), [page](unsigned y) {
-                    std::vector<uint8_t> line;
-                    for (unsigned x = 0; x < kPageWidth; ++x) {
-                        const QRgb colour = rampColour(page, x, y);
-                        line.insert(line.end(), {static_cast<uint8_t>(qRed(colour)),
-                                                 static_cast<uint8_t>(qGreen(colour)),
-                                                 static_cast<uint8_t>(qBlue(colour))});
-                    }
-                    return line;
-                });
+                writer.page(RasterStreamWriter::header(kPageWidth, kPageHeight),
+                            [page](unsigned y) {
+                                std::vector<uint8_t> line;
+                                for (unsigned x = 0; x < kPageWidth; ++x) {
+                                    const QRgb colour = rampColour(page, x, y);
+                                    line.insert(line.end(), {static_cast<uint8_t>(qRed(colour)),
+                                                             static_cast<uint8_t>(qGreen(colour)),
+                                                             static_cast<uint8_t>(qBlue(colour))});
+                                }
+                                return line;
+                            });
             }
         }
         const fs::path converted = scratch_ / "converted";
@@ -83,12 +84,12 @@ class EndToEndReceivingTest : public ServiceFixture, public ::testing::WithParam
         ASSERT_EQ(convert.exitStatus, 0) << convert.standardError;
         for (const auto& entry : fs::directory_iterator(converted))
             fs::copy_file(entry.path(), spoolDir() / entry.path().filename());
-        const auto sent = ChildProcess::run(
-            {VELMORA_SENDER_TESTABLE_PATH, "--system-dir=" + systemDir().string(),
-             "SpoolDir=" + spoolDir().string(), "User=alice",
-             std::string("DestinationPrinterID=Velmora_") + kPrinterId,
-             "com.apple.print.JobInfo.PMJobName=Report", "media=Letter"},
-            scratch_.path());
+        const auto sent =
+            ChildProcess::run({VELMORA_SENDER_TESTABLE_PATH, "--system-dir=" + systemDir().string(),
+                               "SpoolDir=" + spoolDir().string(), "User=alice",
+                               std::string("DestinationPrinterID=Velmora_") + kPrinterId,
+                               "com.apple.print.JobInfo.PMJobName=Report", "media=Letter"},
+                              scratch_.path());
         ASSERT_EQ(sent.exitStatus, 0);
         ASSERT_EQ(message(), successMessage());
     }

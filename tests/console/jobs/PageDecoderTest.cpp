@@ -56,11 +56,11 @@ TEST_F(PageDecoderTest, AnythingButACompleteGzipStreamWithinTheBoundFailsAndLeav
         std::string packed;
         uint64_t maxBytes;
     };
-    for (const Case& c : {Case{"not packed at all", "BM plain bitmap bytes", 1 << 20},
-                          Case{"empty", "", 1 << 20},
-                          Case{"cut short", whole.substr(0, whole.size() - 9), 1 << 20},
-                          Case{"damaged", whole.substr(0, 12) + std::string(20, 'x'), 1 << 20},
-                          Case{"unpacks beyond the bound", whole, 4999}}) {
+    for (const Case& c :
+         {Case{"not packed at all", "BM plain bitmap bytes", 1 << 20}, Case{"empty", "", 1 << 20},
+          Case{"cut short", whole.substr(0, whole.size() - 9), 1 << 20},
+          Case{"damaged", whole.substr(0, 12) + std::string(20, 'x'), 1 << 20},
+          Case{"unpacks beyond the bound", whole, 4999}}) {
         SCOPED_TRACE(c.name);
         ScratchDirectory::writeFile(file("p.enc"), c.packed);
         std::string error;
@@ -102,7 +102,8 @@ TEST_F(PageDecoderTest, DecryptsWithTheBase64KeyAndRefusesUnusableKeys) {
         << error;
     EXPECT_EQ(test::readFile(file("1.emf.enc.tmp")), plain);
 
-    for (const std::string& bad : {std::string(""), std::string("QUJD"), std::string("not base64!")}) {
+    for (const std::string& bad :
+         {std::string(""), std::string("QUJD"), std::string("not base64!")}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(PageDecoder::decrypt(file("1.emf.enc"), file("x.tmp"), bad, error));
         EXPECT_FALSE(fs::exists(file("x.tmp")));

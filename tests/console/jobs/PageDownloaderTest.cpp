@@ -40,9 +40,8 @@ class PageDownloaderTest : public ::testing::Test {
     bool leftNothing() const { return !fs::exists(partial()) && !fs::exists(target()); }
 
     ScratchDirectory scratch_{"velmora-download"};
-    LoopbackHttpServer server_{[](const LoopbackHttpServer::Request&) {
-        return LoopbackHttpServer::Reply{};
-    }};
+    LoopbackHttpServer server_{
+        [](const LoopbackHttpServer::Request&) { return LoopbackHttpServer::Reply{}; }};
     std::atomic<bool> cancelled_{false};
     std::string error_;
 };

@@ -24,16 +24,16 @@ std::string attributeText(ipp_attribute_t* attribute) {
         if (i > 0)
             text += ",";
         switch (ippGetValueTag(attribute)) {
-        case IPP_TAG_INTEGER:
-        case IPP_TAG_ENUM:
-            text += std::to_string(ippGetInteger(attribute, i));
-            break;
-        case IPP_TAG_BOOLEAN:
-            text += ippGetBoolean(attribute, i) ? "true" : "false";
-            break;
-        default:
-            if (const char* value = ippGetString(attribute, i, nullptr))
-                text += value;
+            case IPP_TAG_INTEGER:
+            case IPP_TAG_ENUM:
+                text += std::to_string(ippGetInteger(attribute, i));
+                break;
+            case IPP_TAG_BOOLEAN:
+                text += ippGetBoolean(attribute, i) ? "true" : "false";
+                break;
+            default:
+                if (const char* value = ippGetString(attribute, i, nullptr))
+                    text += value;
         }
     }
     return text;
@@ -47,12 +47,15 @@ void PrintSystem::start() {
     ::chmod(instance_->outputs_.path().c_str(), 0777);
 }
 
-void PrintSystem::stop() { instance_.reset(); }
+void PrintSystem::stop() {
+    instance_.reset();
+}
 
 std::filesystem::path PrintSystem::addFileQueue(const std::string& name) {
     const std::filesystem::path output = outputs_.path() / (name + ".pdf");
-    const auto added = cupsd_.command({"lpadmin", "-p", name, "-E", "-v", "file://" + output.string(),
-                                       "-P", std::string(VELMORA_FIXTURE_PPD_DIR) + "/pdf-file.ppd"});
+    const auto added =
+        cupsd_.command({"lpadmin", "-p", name, "-E", "-v", "file://" + output.string(), "-P",
+                        std::string(VELMORA_FIXTURE_PPD_DIR) + "/pdf-file.ppd"});
     if (added.exitStatus != 0)
         throw std::runtime_error("lpadmin failed: " + added.standardError);
     return output;
@@ -89,8 +92,8 @@ std::map<std::string, std::string> PrintSystem::lastJobAttributes(const std::str
                  cupsUser());
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
                  "completed");
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                 nullptr, "all");
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "all");
     Ipp response(cupsDoRequest(CUPS_HTTP_DEFAULT, request.release(), "/"));
     std::map<std::string, std::string> newest;
     int newestId = 0;

@@ -5,6 +5,8 @@
 #include <QPdfWriter>
 #include <QPrinter>
 
+#include <zlib.h>
+
 #include <cmath>
 #include <filesystem>
 
@@ -18,6 +20,24 @@
 
 namespace velmora::console {
 namespace {
+
+// A PNG that declares `width` x `height` pixels and holds none.
+std::string pngHeaderOnly(uint32_t width, uint32_t height) {
+    const auto bigEndian = [](uint32_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    };
+    const auto chunk = [&](const std::string& type, const std::string& data) {
+        const std::string body = type + data;
+        const uLong crc =
+            crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+        return bigEndian(static_cast<uint32_t>(data.size())) + body +
+               bigEndian(static_cast<uint32_t>(crc));
+    };
+    const std::string header =
+        bigEndian(width) + bigEndian(height) + std::string("\x08\x02\x00\x00\x00", 5);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IEND", "");
+}
 
 using test::PrintSystem;
 constexpr double kA4Width = 595;
@@ -112,8 +132,8 @@ TEST_F(PrintingTest, EachImageSitsWhereTheFitPutsIt) {
         SCOPED_TRACE(i);
         const QImage rendered = PrintSystem::renderPage(output_, static_cast<int>(i) + 1, kDpi);
         ASSERT_FALSE(rendered.isNull());
-        const QRectF expected = PrintView::fitRect(QSizeF(images[i]),
-                                                   QRectF(0, 0, kA4Width, kA4Height));
+        const QRectF expected =
+            PrintView::fitRect(QSizeF(images[i]), QRectF(0, 0, kA4Width, kA4Height));
         const QRect box = PrintSystem::darkBox(rendered);
         EXPECT_NEAR(box.left(), expected.left() * pixelsPerPoint, 2);
         EXPECT_NEAR(box.top(), expected.top() * pixelsPerPoint, 2);
@@ -130,9 +150,9 @@ TEST_F(PrintingTest, TheFinishedJobCarriesCopiesSidesMediaAndTitle) {
         const char* format;
         const char* sides;
     };
-    for (const Case& c : {Case{0, 2, true, "A4", "one-sided"},
-                          Case{1, 1, false, "Letter", "two-sided-short-edge"},
-                          Case{2, 3, false, "A4", "two-sided-long-edge"}}) {
+    for (const Case& c :
+         {Case{0, 2, true, "A4", "one-sided"}, Case{1, 1, false, "Letter", "two-sided-short-edge"},
+          Case{2, 3, false, "A4", "two-sided-long-edge"}}) {
         SCOPED_TRACE(c.sides);
         SetUp();
         job_.setDuplex(c.duplex);
@@ -145,7 +165,8 @@ TEST_F(PrintingTest, TheFinishedJobCarriesCopiesSidesMediaAndTitle) {
         ASSERT_TRUE(print(reason)) << reason;
         auto attributes = PrintSystem::instance()->lastJobAttributes("Fixture_File");
         // The scheduler leaves out a single copy.
-        EXPECT_EQ(attributes.count("copies") ? attributes["copies"] : "1", std::to_string(c.copies));
+        EXPECT_EQ(attributes.count("copies") ? attributes["copies"] : "1",
+                  std::to_string(c.copies));
         EXPECT_EQ(attributes["sides"], c.sides);
         EXPECT_EQ(attributes["media"], c.format);
         EXPECT_EQ(attributes["Collate"] == "true", c.collate) << attributes["Collate"];
@@ -189,13 +210,15 @@ TEST_F(PrintingTest, AnUnreadableOrEmptyPageStopsTheJobBeforeAnythingIsPrinted) 
         const char* name;
         std::string bytes;
     };
-    for (const Case& c : {Case{"garbage", "not an image at all"}, Case{"empty", ""},
-                          Case{"pdf header only", "%PDF-1.4\n"},
-                          // A BMP header claiming a height of 0.
-                          Case{"zero height", std::string("BM\x3e\0\0\0\0\0\0\0\x3e\0\0\0\x28\0\0\0"
-                                                          "\x01\0\0\0\0\0\0\0\x01\0\x18\0\0\0\0\0"
-                                                          "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0",
-                                                          62)}}) {
+    for (const Case& c :
+         {Case{"garbage", "not an image at all"}, Case{"empty", ""},
+          Case{"pdf header only", "%PDF-1.4\n"},
+          Case{"declares 60000 x 60000 pixels", pngHeaderOnly(60000, 60000)},
+          // A BMP header claiming a height of 0.
+          Case{"zero height", std::string("BM\x3e\0\0\0\0\0\0\0\x3e\0\0\0\x28\0\0\0"
+                                          "\x01\0\0\0\0\0\0\0\x01\0\x18\0\0\0\0\0"
+                                          "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0",
+                                          62)}}) {
         SCOPED_TRACE(c.name);
         SetUp();
         addImagePage(100, 100);
@@ -236,9 +259,9 @@ TEST(PrintViewTest, FitKeepsTheAspectRatioFillsOneDirectionAndCentresTheOther) {
         QRectF expected;
     };
     for (const Case& c : {
-             Case{{300, 400}, {10, 20, 600, 800}},      // the page's own ratio fills it
-             Case{{1200, 600}, {10, 270, 600, 300}},    // landscape: full width, centred
-             Case{{100, 800}, {260, 20, 100, 800}},     // tall: full height, centred
+             Case{{300, 400}, {10, 20, 600, 800}},    // the page's own ratio fills it
+             Case{{1200, 600}, {10, 270, 600, 300}},  // landscape: full width, centred
+             Case{{100, 800}, {260, 20, 100, 800}},   // tall: full height, centred
              Case{{3, 4000}, {10 + (600 - 0.6) / 2, 20, 0.6, 800}},
          }) {
         const QRectF fitted = PrintView::fitRect(c.image, page);

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <zlib.h>
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
-#include <zlib.h>
 
 #include <chrono>
 #include <filesystem>
@@ -94,9 +94,8 @@ class ProcessorServiceTest : public ::testing::Test {
                 {"login": "bob", "id": 2, "token": "tok-bob"}],
             "printers": [{"public_id": ")") + kPrinterId + R"(", "owner": "bob",
                           "title": "Office", "shared": true, "online": true}]})");
-        service_ = std::make_unique<RefServiceProcess>(*scratch_ / "seed.json",
-                                                       std::vector<std::string>{},
-                                                       *scratch_ / "service.log");
+        service_ = std::make_unique<RefServiceProcess>(
+            *scratch_ / "seed.json", std::vector<std::string>{}, *scratch_ / "service.log");
         if (PrintSystem::instance()->running())
             output_ = PrintSystem::instance()->addFileQueue(kQueue);
     }
@@ -117,8 +116,8 @@ class ProcessorServiceTest : public ::testing::Test {
         setPermission(Permission::kAllow);
         jobs_ = std::make_unique<JobArray>(
             forward_, JobArray::Environment{[this] { return profile_.path(); }, [] {}});
-        processor_ = std::make_unique<Processor>(Processor::Collaborators{
-            loop_, *jobs_, permissions_, localPrinters_, inet_, printer_});
+        processor_ = std::make_unique<Processor>(
+            Processor::Collaborators{loop_, *jobs_, permissions_, localPrinters_, inet_, printer_});
         forward_.processor = processor_.get();
         processor_->addDelegate(&recorder_);
         loopThread_ = std::thread([this] { loop_.run(); });
@@ -153,8 +152,8 @@ class ProcessorServiceTest : public ::testing::Test {
                 const test::Bytes encrypted = test::opensslJobFile(plain, keyBytes);
                 bytes.assign(encrypted.begin(), encrypted.end());
             }
-            pageList += (page > 1 ? "," : "") + std::string("{\"base64\": \"") + base64(bytes) +
-                        "\"}";
+            pageList +=
+                (page > 1 ? "," : "") + std::string("{\"base64\": \"") + base64(bytes) + "\"}";
         }
         std::string job = "{\"id\": " + std::to_string(id) +
                           R"(, "sender": "alice", "printer": ")" + printer +
@@ -221,8 +220,8 @@ class ProcessorServiceTest : public ::testing::Test {
         for (const auto& entry : service_->requests(kind)) {
             if (!operation.empty() && entry.get<std::string>("operation", "") != operation)
                 continue;
-            const std::string where = entry.get<std::string>("query", "") +
-                                      entry.get<std::string>("param", "");
+            const std::string where =
+                entry.get<std::string>("query", "") + entry.get<std::string>("param", "");
             if (where.find(std::to_string(jobId)) != std::string::npos)
                 count++;
         }
@@ -288,8 +287,8 @@ TEST_F(ProcessorServiceTest, EachWayOfSendingIsPrintedReportedOnceAndCleanedUp) 
         ASSERT_TRUE(waitForState(id, {Job::kDone, Job::kError})) << status(id);
         const Job job = snapshot(id);
         EXPECT_EQ(job.status(), Job::kDone) << job.error();
-        EXPECT_EQ(history(id), (std::vector<int32_t>{Job::kDownloading, Job::kReady,
-                                                     Job::kPrinting, Job::kDone}));
+        EXPECT_EQ(history(id), (std::vector<int32_t>{Job::kDownloading, Job::kReady, Job::kPrinting,
+                                                     Job::kDone}));
         EXPECT_FALSE(job.isNew());
         EXPECT_EQ(downloads(id), 3);
         EXPECT_EQ(soapCalls("UpdateJob", id), 1);
@@ -380,15 +379,22 @@ TEST_F(ProcessorServiceTest, ServiceFaultsEndTheJobInErrorWithTheirText) {
         bool filesStay;
     };
     const std::vector<Case> cases = {
-        {"page missing", {true, "", ""}, R"({"match": {"path": "/getPage.aspx"}, "status": 404})",
-         "Not Found", true},
+        {"page missing",
+         {true, "", ""},
+         R"({"match": {"path": "/getPage.aspx"}, "status": 404})",
+         "Not Found",
+         true},
         {"key refused", {true, "AES0", "wrong-password"}, "", "Incorrect password", true},
-        {"key store down", {true, "AES0", deployment::jobPassword(nextId_ + 2)},
+        {"key store down",
+         {true, "AES0", deployment::jobPassword(nextId_ + 2)},
          R"({"match": {"operation": "GetKey"}, "soap_message": "Key store offline"})",
-         "Key store offline", true},
-        {"printed report refused", {true, "", ""},
+         "Key store offline",
+         true},
+        {"printed report refused",
+         {true, "", ""},
          R"({"match": {"operation": "UpdateJob"}, "soap_message": "No"})",
-         "Failed to finalize job", true},
+         "Failed to finalize job",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -417,13 +423,13 @@ TEST_F(ProcessorServiceTest, PagesThatCannotBeDecodedFailTheirStep) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const int id = nextId_++;
-        std::string job = "{\"id\": " + std::to_string(id) + R"(, "sender": "alice", "printer": ")" +
-                          kPrinterId + R"(", "pack": true, "paper-orientation": "0", "pages": [{"base64": ")" +
+        std::string job = "{\"id\": " + std::to_string(id) +
+                          R"(, "sender": "alice", "printer": ")" + kPrinterId +
+                          R"(", "pack": true, "paper-orientation": "0", "pages": [{"base64": ")" +
                           c.page + "\"}]";
         if (*c.method != '\0')
-            job += R"(, "encrypt-method": "AES0", "key": ")" +
-                   base64(std::string(32, 'k')) + R"(", "key_password": ")" +
-                   deployment::jobPassword(id) + "\"";
+            job += R"(, "encrypt-method": "AES0", "key": ")" + base64(std::string(32, 'k')) +
+                   R"(", "key_password": ")" + deployment::jobPassword(id) + "\"";
         service_->seed("{\"jobs\": [" + job + "}]}");
         checkForJobs();
         ASSERT_TRUE(waitForState(id, {Job::kError, Job::kDone}));
@@ -438,9 +444,10 @@ TEST_F(ProcessorServiceTest, PagesThatCannotBeDecodedFailTheirStep) {
 
 TEST_F(ProcessorServiceTest, AnUnreadablePageOrACancelledPanelKeepsTheJobAndItsFiles) {
     const int unreadable = nextId_++;
-    service_->seed("{\"jobs\": [{\"id\": " + std::to_string(unreadable) +
-                   R"(, "sender": "alice", "printer": ")" + kPrinterId +
-                   R"(", "pack": false, "paper-orientation": "0", "pages": [{"text": "no image"}]}]})");
+    service_->seed(
+        "{\"jobs\": [{\"id\": " + std::to_string(unreadable) +
+        R"(, "sender": "alice", "printer": ")" + kPrinterId +
+        R"(", "pack": false, "paper-orientation": "0", "pages": [{"text": "no image"}]}]})");
     checkForJobs();
     ASSERT_TRUE(waitForState(unreadable, {Job::kError, Job::kDone}));
     EXPECT_EQ(snapshot(unreadable).error(), "Job was not printed");
@@ -479,14 +486,14 @@ TEST_F(ProcessorServiceTest, ADirectJobWithItsPagesInPlaceIsPrintedWithoutTheSer
         }
     });
     ASSERT_GT(id, 0);
-    const int before = static_cast<int>(service_->requests("soap").size() +
-                                        service_->requests("download").size());
+    const int before =
+        static_cast<int>(service_->requests("soap").size() + service_->requests("download").size());
     onMain([&] { jobs_->directJobReceived(id); });
     ASSERT_TRUE(waitForState(id, {Job::kDone, Job::kError}, Job::Origin::kDirect));
     EXPECT_EQ(snapshot(id, Job::Origin::kDirect).error(), "");
-    EXPECT_EQ(static_cast<int>(service_->requests("soap").size() +
-                               service_->requests("download").size()),
-              before);
+    EXPECT_EQ(
+        static_cast<int>(service_->requests("soap").size() + service_->requests("download").size()),
+        before);
 }
 
 TEST_F(ProcessorServiceTest, BlockRejectsAtEveryDispatchAndReportsOnlyServiceJobs) {
@@ -515,8 +522,8 @@ TEST_F(ProcessorServiceTest, ADispatchWhileAJobIsInAWorkerQueuesNothingMore) {
     EXPECT_EQ(status(id), Job::kDone);
     EXPECT_EQ(downloads(id), 1);
     EXPECT_EQ(soapCalls("UpdateJob", id), 1);
-    EXPECT_EQ(history(id), (std::vector<int32_t>{Job::kDownloading, Job::kReady, Job::kPrinting,
-                                                 Job::kDone}));
+    EXPECT_EQ(history(id),
+              (std::vector<int32_t>{Job::kDownloading, Job::kReady, Job::kPrinting, Job::kDone}));
 }
 
 TEST_F(ProcessorServiceTest, ABlockDuringADownloadWaitsForTheCopyAndWins) {
