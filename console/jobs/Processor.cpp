@@ -87,11 +87,28 @@ void Processor::setStatus(int32_t status, const std::optional<std::string>& erro
 }
 
 void Processor::reject(Job& job) {
-    if (const auto it = inFlight_.find(keyOf(job)); it != inFlight_.end()) {
-        it->second.rejectPending = true;
-        return;
+    const Key key = keyOf(job);
+    if (const auto it = inFlight_.find(key); it != inFlight_.end()) {
+        if (!withdraw(key)) {
+            it->second.rejectPending = true;
+            return;
+        }
+        inFlight_.erase(it);
     }
     rejectNow(job);
+}
+
+bool Processor::withdraw(const Key& key) {
+    for (WorkQueue* queue : {&downloadQueue_, &printQueue_}) {
+        std::lock_guard lock(queue->mutex);
+        const auto it = std::find_if(queue->jobs.begin(), queue->jobs.end(),
+                                     [&](const Job& copy) { return keyOf(copy) == key; });
+        if (it != queue->jobs.end()) {
+            queue->jobs.erase(it);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Processor::rejectNow(Job& job) {

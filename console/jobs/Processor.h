@@ -101,6 +101,8 @@ class Processor : public JobDispatcher {
     static Key keyOf(const Job& job) { return {job.origin(), job.serverId()}; }
     void enqueue(WorkQueue& queue, Job& job, int32_t status);
     void rejectNow(Job& job);
+    // Takes a copy that no worker has started on out of its queue; false when none is queued.
+    bool withdraw(const Key& key);
     std::optional<Job> takeNext(WorkQueue& queue);
     void handBack(Job& copy);
     void downloadLoop();

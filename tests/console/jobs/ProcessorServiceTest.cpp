@@ -528,14 +528,18 @@ TEST_F(ProcessorServiceTest, ADispatchWhileAJobIsInAWorkerQueuesNothingMore) {
 
 TEST_F(ProcessorServiceTest, ABlockDuringADownloadWaitsForTheCopyAndWins) {
     const int id = seedJob({true, "", ""}, 1);
+    const int queued = seedJob({true, "", ""}, 1);
     service_->addFault(R"({"match": {"path": "/getPage.aspx"}, "delay": 1.5})");
     checkForJobs();
     ASSERT_TRUE(waitForState(id, {Job::kDownloading}));
+    ASSERT_EQ(status(queued), Job::kDownloading);
     setPermission(Permission::kBlock);
     onMain([&] { processor_->dispatchJobs(); });
-    // The folder the worker writes into is still there, and the job not yet rejected.
+    // The folder the worker writes into is still there, and the job not yet rejected; the job
+    // that no worker had started on is rejected at once.
     EXPECT_EQ(status(id), Job::kDownloading);
     EXPECT_EQ(soapCalls("UpdateJob", id), 0);
+    EXPECT_EQ(status(queued), Job::kRejected);
     ASSERT_TRUE(waitForState(id, {Job::kRejected, Job::kReady, Job::kDone}));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(status(id), Job::kRejected);
@@ -543,6 +547,7 @@ TEST_F(ProcessorServiceTest, ABlockDuringADownloadWaitsForTheCopyAndWins) {
     const auto states = history(id);
     EXPECT_EQ(std::count(states.begin(), states.end(), Job::kReady), 0);
     EXPECT_EQ(std::count(states.begin(), states.end(), Job::kDone), 0);
+    EXPECT_EQ(downloads(queued), 0);
 }
 
 TEST_F(ProcessorServiceTest, AFullMergeDuringADownloadNeverQueuesTheJobTwice) {
