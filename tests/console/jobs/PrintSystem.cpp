@@ -83,45 +83,56 @@ int PrintSystem::jobCount() const {
 }
 
 std::map<std::string, std::string> PrintSystem::lastJobAttributes(const std::string& queue) const {
-    Ipp request(ippNewRequest(IPP_OP_GET_JOBS));
+    // The newest job's id from the queue's list, then that job's own attributes: the list may
+    // leave out the attributes of a job that completed a moment ago.
+    Ipp listRequest(ippNewRequest(IPP_OP_GET_JOBS));
     const std::string uri = "ipp://localhost/printers/" + queue;
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+    ippAddString(listRequest.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                  uri.c_str());
+    ippAddString(listRequest.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
+                 "completed");
+    ippAddString(listRequest.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                 nullptr, "job-id");
+    Ipp list(cupsDoRequest(CUPS_HTTP_DEFAULT, listRequest.release(), "/"));
+    int newest = 0;
+    for (ipp_attribute_t* attribute = list ? ippFindAttribute(list.get(), "job-id", IPP_TAG_INTEGER)
+                                           : nullptr;
+         attribute != nullptr;
+         attribute = ippFindNextAttribute(list.get(), "job-id", IPP_TAG_INTEGER))
+        newest = std::max(newest, ippGetInteger(attribute, 0));
+    if (newest == 0)
+        return {};
+
+    Ipp request(ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES));
+    const std::string jobUri = "ipp://localhost/jobs/" + std::to_string(newest);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, jobUri.c_str());
     // The job's owner: the scheduler hides the job's name from anyone else.
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                  cupsUser());
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
-                 "completed");
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                  "all");
     Ipp response(cupsDoRequest(CUPS_HTTP_DEFAULT, request.release(), "/"));
-    std::map<std::string, std::string> newest;
-    int newestId = 0;
-    std::map<std::string, std::string> current;
-    int currentId = 0;
-    const auto finishJob = [&] {
-        if (currentId > newestId) {
-            newestId = currentId;
-            newest = current;
-        }
-        current.clear();
-        currentId = 0;
-    };
+    std::map<std::string, std::string> attributes;
     for (ipp_attribute_t* attribute = response ? ippFirstAttribute(response.get()) : nullptr;
          attribute != nullptr; attribute = ippNextAttribute(response.get())) {
-        if (ippGetName(attribute) == nullptr) {
-            finishJob();
-            continue;
-        }
-        if (ippGetGroupTag(attribute) != IPP_TAG_JOB)
-            continue;
-        const std::string name = ippGetName(attribute);
-        current[name] = attributeText(attribute);
-        if (name == "job-id")
-            currentId = ippGetInteger(attribute, 0);
+        if (ippGetName(attribute) != nullptr && ippGetGroupTag(attribute) == IPP_TAG_JOB)
+            attributes[ippGetName(attribute)] = attributeText(attribute);
     }
-    finishJob();
-    return newest;
+    attributes["job-id"] = std::to_string(newest);
+    return attributes;
+}
+
+std::map<std::string, std::string> PrintSystem::nextJobAttributes(const std::string& queue,
+                                                                  int previousJobId) const {
+    // A job leaves the list of unfinished jobs a moment before it is listed as completed.
+    for (int attempt = 0; attempt < 600; ++attempt) {
+        auto attributes = lastJobAttributes(queue);
+        if (attributes.count("job-id") && std::stoi(attributes["job-id"]) > previousJobId &&
+            attributes.count("job-name"))
+            return attributes;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return {};
 }
 
 std::vector<PrintSystem::PdfPage> PrintSystem::pdfPages(const std::filesystem::path& pdf) {

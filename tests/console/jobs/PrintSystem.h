@@ -34,6 +34,10 @@ class PrintSystem {
     bool waitUntilIdle(double seconds = 60) const;
     // The attributes of the queue's newest completed job, as text ("copies" -> "2").
     std::map<std::string, std::string> lastJobAttributes(const std::string& queue) const;
+    // The same, once a completed job newer than `previousJobId` is listed (empty after a
+    // minute without one).
+    std::map<std::string, std::string> nextJobAttributes(const std::string& queue,
+                                                         int previousJobId) const;
     // How many jobs the scheduler has accepted in total.
     int jobCount() const;
 

@@ -161,9 +161,11 @@ TEST_F(PrintingTest, TheFinishedJobCarriesCopiesSidesMediaAndTitle) {
         job_.setFormat(c.format);
         addImagePage(100, 100);
         addImagePage(100, 100);
+        const auto previous = PrintSystem::instance()->lastJobAttributes("Fixture_File");
+        const int previousId = previous.count("job-id") ? std::stoi(previous.at("job-id")) : 0;
         std::string reason;
         ASSERT_TRUE(print(reason)) << reason;
-        auto attributes = PrintSystem::instance()->lastJobAttributes("Fixture_File");
+        auto attributes = PrintSystem::instance()->nextJobAttributes("Fixture_File", previousId);
         // The scheduler leaves out a single copy.
         EXPECT_EQ(attributes.count("copies") ? attributes["copies"] : "1",
                   std::to_string(c.copies));
