@@ -26,10 +26,14 @@ void PlainRunLoop::run() {
             lock.lock();
             continue;
         }
-        if (timers_.empty())
+        if (timers_.empty()) {
             wake_.wait(lock);
-        else
-            wake_.wait_until(lock, timers_.top().due);
+        } else {
+            // A copy: the waiting reads the deadline again after the lock was given up, when a
+            // timer posted meanwhile may have moved the queue's storage.
+            const Clock::time_point due = timers_.top().due;
+            wake_.wait_until(lock, due);
+        }
     }
     loopThread_ = {};
 }

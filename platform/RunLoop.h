@@ -8,7 +8,9 @@ namespace velmora {
 
 // The thread that owns the shared model objects, seen from other threads: work is handed to it
 // and runs there, in the order posted. Once the loop has stopped nothing posted runs any more,
-// and a caller waiting for its work gets false instead of blocking for ever.
+// and a caller waiting for its work gets false instead of blocking for ever. The loop object
+// itself outlives every thread that posts to it (the application context owns both and joins
+// its threads first).
 class RunLoop {
   public:
     using Task = std::function<void()>;

@@ -97,12 +97,16 @@ std::string Job::getTextStarted(std::chrono::system_clock::time_point now) const
 }
 
 std::filesystem::path Job::getJobDir() const {
+    // Without a profile folder there is no safe place: never a folder relative to wherever the
+    // process happens to run.
+    if (profileDir_.empty())
+        return {};
     const char* prefix = isPTP() ? kDirectFolderPrefix : kServiceFolderPrefix;
     return profileDir_ / (prefix + std::to_string(serverId()));
 }
 
 std::string Job::getFileNameForPage(int index, bool encoded) const {
-    if (index < 0 || static_cast<size_t>(index) >= pages().size())
+    if (index < 0 || static_cast<size_t>(index) >= pages().size() || profileDir_.empty())
         return "";
     std::string name =
         (getJobDir() / (std::to_string(pages()[static_cast<size_t>(index)].number()) + ".emf"))
@@ -113,7 +117,7 @@ std::string Job::getFileNameForPage(int index, bool encoded) const {
 }
 
 std::string Job::receiveDirectPage(int number) {
-    if (number < 1)
+    if (number < 1 || profileDir_.empty())
         return "";
     std::vector<Page>& list = pages();
     for (size_t index = list.size(); index-- > 0;) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace velmora::console {
 
@@ -48,12 +49,14 @@ class Job : public JobData {
     std::string getTextStarted() const;
     std::string getTextStarted(std::chrono::system_clock::time_point now) const;
 
+    // Empty when the job has no profile folder (the user or profile name could not name one).
     std::filesystem::path getJobDir() const;
     // The page's plain file (or, with `encoded`, the file as downloaded when the job is packed
-    // or encrypted); "" for an index outside the page list.
+    // or encrypted); "" for an index outside the page list or without a job folder.
     std::string getFileNameForPage(int index, bool encoded) const;
     // The plain file of a page that a nearby client hands over; the page is listed when it is
-    // not yet. "" when the job already holds kMaxDirectPages pages or the number is below 1.
+    // not yet. "" when the job already holds kMaxDirectPages pages, the number is below 1 or
+    // the job has no folder.
     std::string receiveDirectPage(int number);
 
     bool isPTP() const { return origin_ == Origin::kDirect; }

@@ -144,9 +144,9 @@ int JobArray::smallestFreeDirectId() const {
 }
 
 int JobArray::uploadingDirectJobs() const {
-    return static_cast<int>(std::count_if(array_.begin(), array_.end(), [](const auto& job) {
-        return job->isPTP() && job->status() == Job::kUploading;
-    }));
+    return static_cast<int>(
+        std::count_if(directJobs_.begin(), directJobs_.end(),
+                      [](const auto& entry) { return entry.second->status() == Job::kUploading; }));
 }
 
 std::optional<int> JobArray::startReceivingPtpJob(pugi::xml_node data) {

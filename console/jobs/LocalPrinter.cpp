@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <string>
+#include <utility>
 
 namespace velmora::console {
 
@@ -31,7 +33,10 @@ LocalPrinter::LocalPrinter() {
 
 void LocalPrinter::updateFromConfigXml(pugi::xml_node element) {
     hidden_ = boolFromText(getAttribute(element, "hidden"));
-    setPublicId(childText(element, "public-id"));
+    // An entry without an id keeps the fresh one: an empty id would match any job that names
+    // no printer.
+    if (std::string publicId = childText(element, "public-id"); !publicId.empty())
+        setPublicId(std::move(publicId));
     setShareTitle(childText(element, "title"));
 }
 

@@ -103,28 +103,41 @@ std::string ConsoleInetProvider::updateDescription(int version, double kilobytes
                        version % 100, kilobytes / 1024.0);
 }
 
-bool ConsoleInetProvider::fastCheck(bool& changed, bool& relogin, std::string& error) {
-    changed = false;
-    relogin = false;
-
+std::optional<std::string> ConsoleInetProvider::boundedDownload(const std::string& url,
+                                                                const Headers* headers,
+                                                                std::string& error) const {
     HttpClient::Request request;
-    request.url = fastCheckUrl(config().service(), fastCheckTimestamp_);
-    request.headers = dictionaryWithTDTokenHeader();
-    request.completeHeaderSet = true;
+    request.url = url;
+    if (headers != nullptr) {
+        request.headers = *headers;
+        request.completeHeaderSet = true;
+    }
     request.headers["User-Agent"] = userAgent();
     request.timeoutSeconds = kDefaultDownloadTimeout;
-    // A change check answers with at most a service reply's worth of changes.
+    // Change checks and update descriptions are service answers, not page downloads.
     request.maxResponseBytes = kMaxSoapReplyBytes;
     HttpClient::Response reply = HttpClient::perform(request);
     if (!reply.transportOk) {
         error = reply.error;
-        return false;
+        return std::nullopt;
     }
     if (reply.status != 200) {
         error = HttpClient::statusPhrase(reply.status);
-        return false;
+        return std::nullopt;
     }
-    const std::string& body = reply.body;
+    return std::move(reply.body);
+}
+
+bool ConsoleInetProvider::fastCheck(bool& changed, bool& relogin, std::string& error) {
+    changed = false;
+    relogin = false;
+
+    const Headers headers = dictionaryWithTDTokenHeader();
+    std::optional<std::string> reply =
+        boundedDownload(fastCheckUrl(config().service(), fastCheckTimestamp_), &headers, error);
+    if (!reply)
+        return false;
+    const std::string& body = *reply;
     if (!isValidUtf8(body)) {
         error = translator_.text(kInvalidXmlText);
         return false;
@@ -179,7 +192,7 @@ std::optional<std::string> ConsoleInetProvider::checkUpdates(std::string& text) 
         text = "Incorrect version";
         return std::nullopt;
     }
-    std::optional<std::string> body = downloadData(updateUrl, nullptr, text);
+    std::optional<std::string> body = boundedDownload(updateUrl, nullptr, text);
     if (!body)
         return std::nullopt;
     pugi::xml_document document;

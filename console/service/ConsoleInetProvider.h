@@ -87,6 +87,10 @@ class ConsoleInetProvider : public InetProvider {
     static constexpr const char* kUpdatePlatform = "linux";
 
   private:
+    // A GET whose answer is bounded like a service reply; the body of a 200 answer.
+    std::optional<std::string> boundedDownload(const std::string& url, const Headers* headers,
+                                               std::string& error) const;
+
     ConsoleConfig& consoleConfig_;
     Lists lists_;
     const Translator& translator_;

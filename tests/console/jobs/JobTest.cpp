@@ -38,6 +38,19 @@ TEST(JobTest, PageFilesAreNamedByPageNumberInTheJobsOwnFolder) {
     }
 }
 
+// The settings could not name a profile folder (an unsafe user or profile name): no page file
+// may then land relative to the working folder.
+TEST(JobTest, WithoutAProfileFolderNoPageHasAFile) {
+    for (const Job::Origin origin : {Job::Origin::kService, Job::Origin::kDirect}) {
+        Job job(origin, "");
+        job.setServerId(3);
+        job.pages().emplace_back(1, "");
+        EXPECT_EQ(job.getJobDir(), fs::path());
+        EXPECT_EQ(job.getFileNameForPage(0, false), "");
+        EXPECT_EQ(job.receiveDirectPage(2), "");
+    }
+}
+
 TEST(JobTest, TheEncodedNameCarriesEncOnlyWhilePackedOrEncrypted) {
     struct Case {
         bool packed;

@@ -29,6 +29,7 @@ class LocalPrinterArrayTest : public ::testing::Test {
         addQueue({"-p", "Plain_Inkjet", "-P", ppdDir + "/simplex-inkjet.ppd"});
         addQueue({"-p", "Stopped_Inkjet", "-P", ppdDir + "/simplex-inkjet.ppd"});
         addQueue({"-p", "Velmora_0f1e2d3c", "-P", ppdDir + "/own-queue.ppd"});
+        addQueue({"-p", "Raw_Queue"});
         const auto disabled = cupsd_->command({"cupsdisable", "Stopped_Inkjet"});
         if (disabled.exitStatus != 0)
             setupFailure_ += "cupsdisable failed: " + disabled.standardError;
@@ -69,8 +70,8 @@ TEST_F(LocalPrinterArrayTest, ListsEveryQueueButOurOwnInTheSchedulersOrder) {
     std::vector<std::string> titles;
     for (const LocalPrinter& printer : printers_.allPrinters())
         titles.push_back(printer.localTitle());
-    EXPECT_EQ(titles,
-              (std::vector<std::string>{"Office_Duplex", "Plain_Inkjet", "Stopped_Inkjet"}));
+    EXPECT_EQ(titles, (std::vector<std::string>{"Office_Duplex", "Plain_Inkjet", "Raw_Queue",
+                                                "Stopped_Inkjet"}));
 }
 
 TEST_F(LocalPrinterArrayTest, ReadsDescriptionLocationStateAndDuplex) {
@@ -85,6 +86,8 @@ TEST_F(LocalPrinterArrayTest, ReadsDescriptionLocationStateAndDuplex) {
              {"Office_Duplex", "Office duplex", "Room 12, \"north\" <wing>", 3, 1},
              {"Plain_Inkjet", "Plain_Inkjet", "", 3, 0},
              {"Stopped_Inkjet", "Stopped_Inkjet", "", 5, 0},
+             // No PPD at all: listed, without duplex.
+             {"Raw_Queue", "Raw_Queue", "", 3, 0},
          }) {
         SCOPED_TRACE(expected.localTitle);
         const LocalPrinter listed = printer(expected.localTitle);
@@ -124,6 +127,8 @@ TEST_F(LocalPrinterArrayTest, ReadsPapersInPointsWithTheirNamesAndTheDefault) {
     }
     EXPECT_EQ(printer("Office_Duplex").defaultPaperName(), "A4");
     EXPECT_EQ(printer("Plain_Inkjet").defaultPaperName(), "US Legal");
+    // A queue without a PPD tells no papers; its full form then has no "paper-formats".
+    EXPECT_EQ(printer("Raw_Queue").papers().count(), 0u);
 }
 
 // The sharing identities go through a real profile file and come back after a reload, which
@@ -180,7 +185,7 @@ TEST_F(LocalPrinterArrayTest, APrinterWithoutSavedEntryKeepsAFreshIdentityAndLat
     pugi::xml_document resaved;
     printers_.saveToConfig(resaved.append_child("config"));
     EXPECT_FALSE(resaved.select_node("//printer[local-title='Removed_Queue']"));
-    EXPECT_EQ(resaved.select_nodes("/config/printers/printer").size(), 3u);
+    EXPECT_EQ(resaved.select_nodes("/config/printers/printer").size(), 4u);
 }
 
 TEST_F(LocalPrinterArrayTest, NearbyClientsSeeOnlySharedVisiblePrintersInFullForm) {

@@ -98,5 +98,17 @@ TEST(LocalPrinterTest, ShortAndSettingsFormsRoundTripThroughTheSavedElement) {
     EXPECT_EQ(restored.localTitle(), "");
 }
 
+TEST(LocalPrinterTest, ASavedEntryWithoutIdKeepsTheFreshIdentity) {
+    LocalPrinter printer;
+    const std::string fresh = printer.publicId();
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_string(
+        "<printer hidden=\"false\"><public-id></public-id><title>Kept</title></printer>"));
+    printer.updateFromConfigXml(document.child("printer"));
+    EXPECT_EQ(printer.publicId(), fresh);
+    EXPECT_FALSE(fresh.empty());
+    EXPECT_EQ(printer.shareTitle(), "Kept");
+}
+
 }  // namespace
 }  // namespace velmora::console

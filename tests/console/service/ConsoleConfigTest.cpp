@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "console/service/ProfileSection.h"
@@ -127,6 +129,25 @@ TEST_F(ConsoleConfigTest, FastCheckIntervalAtStartUpAndThePauseItGives) {
     EXPECT_EQ(config_.fastCheckPause().count(), 10);
     config_.setFastCheckInterval(INT_MIN);
     EXPECT_EQ(config_.fastCheckPause().count(), 10);
+}
+
+// The polling thread reads the interval while the preferences change it (run under the tsan
+// preset this also checks that the read is not a data race).
+TEST_F(ConsoleConfigTest, ThePollingThreadAlwaysSeesAUsablePause) {
+    std::atomic<bool> done{false};
+    std::atomic<int> unusable{0};
+    std::thread poller([&] {
+        while (!done) {
+            const auto pause = config_.fastCheckPause();
+            if (pause.count() < 1 || pause > ConsoleConfig::kLongestFastCheckPause)
+                ++unusable;
+        }
+    });
+    for (int i = 0; i < 20000; ++i)
+        config_.setFastCheckInterval(i % 3 == 0 ? 0 : (i % 3 == 1 ? INT_MAX : -i));
+    done = true;
+    poller.join();
+    EXPECT_EQ(unusable, 0);
 }
 
 TEST_F(ConsoleConfigTest, ServersAreUpgradedToHttpsWithOneLogLine) {
