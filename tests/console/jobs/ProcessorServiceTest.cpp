@@ -215,6 +215,16 @@ class ProcessorServiceTest : public ::testing::Test {
         return false;
     }
 
+    // Waits until every arranged fault has met its request: a delayed download has started.
+    void waitUntilFaultsTaken() const {
+        for (int attempt = 0; attempt < 1500; ++attempt) {
+            if (service_->get("/_ref/fault").body.find("delay") == std::string::npos)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        FAIL() << "the service never saw the delayed request";
+    }
+
     int countRequests(const std::string& kind, const std::string& operation, int jobId) const {
         int count = 0;
         for (const auto& entry : service_->requests(kind)) {
@@ -513,7 +523,8 @@ TEST_F(ProcessorServiceTest, ADispatchWhileAJobIsInAWorkerQueuesNothingMore) {
     const int id = seedJob({true, "", ""}, 1);
     service_->addFault(R"({"match": {"path": "/getPage.aspx"}, "delay": 1.5})");
     checkForJobs();
-    ASSERT_TRUE(waitForState(id, {Job::kDownloading}));
+    ASSERT_NO_FATAL_FAILURE(waitUntilFaultsTaken());
+    ASSERT_EQ(status(id), Job::kDownloading);
     for (int i = 0; i < 5; ++i) {
         checkForJobs();
         onMain([&] { processor_->dispatchJobs(); });
@@ -528,10 +539,13 @@ TEST_F(ProcessorServiceTest, ADispatchWhileAJobIsInAWorkerQueuesNothingMore) {
 
 TEST_F(ProcessorServiceTest, ABlockDuringADownloadWaitsForTheCopyAndWins) {
     const int id = seedJob({true, "", ""}, 1);
-    const int queued = seedJob({true, "", ""}, 1);
     service_->addFault(R"({"match": {"path": "/getPage.aspx"}, "delay": 1.5})");
     checkForJobs();
-    ASSERT_TRUE(waitForState(id, {Job::kDownloading}));
+    ASSERT_NO_FATAL_FAILURE(waitUntilFaultsTaken());
+    // A second job waits in the queue behind the one the worker is downloading.
+    const int queued = seedJob({true, "", ""}, 1);
+    checkForJobs();
+    ASSERT_EQ(status(id), Job::kDownloading);
     ASSERT_EQ(status(queued), Job::kDownloading);
     setPermission(Permission::kBlock);
     onMain([&] { processor_->dispatchJobs(); });
@@ -554,7 +568,8 @@ TEST_F(ProcessorServiceTest, AFullMergeDuringADownloadNeverQueuesTheJobTwice) {
     const int id = seedJob({true, "", ""}, 1);
     service_->addFault(R"({"match": {"path": "/getPage.aspx"}, "delay": 1.5})");
     checkForJobs();
-    ASSERT_TRUE(waitForState(id, {Job::kDownloading}));
+    ASSERT_NO_FATAL_FAILURE(waitUntilFaultsTaken());
+    ASSERT_EQ(status(id), Job::kDownloading);
     // A new sign-in replaces the list: the job comes back as a new, waiting job.
     checkForJobs(false);
     EXPECT_EQ(status(id), Job::kWaiting);
