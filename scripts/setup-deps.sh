@@ -11,7 +11,7 @@ packages=(
     libcurl4-openssl-dev
     libpugixml-dev
     libfmt-dev
-    qt6-base-dev
+    qt6-base-dev qt6-pdf-dev
     libboost-dev
     libavahi-client-dev
     libgtest-dev libgmock-dev
@@ -19,6 +19,7 @@ packages=(
     libssl-dev openssl curl
     cups cups-client cups-filters
     pkexec
+    poppler-utils
 )
 
 missing=()
