@@ -148,5 +148,43 @@ TEST_F(BackendProgramTest, SigtermIsPassedOnAndTheJobFolderRemoved) {
     EXPECT_EQ(errors.find('\r'), std::string::npos);
 }
 
+// A job of root (or of any name of uid 0) would have the converter read its raster and the
+// sender run with root's rights; it is cancelled before anything is stored or started.
+TEST_F(BackendProgramTest, AJobOfRootIsCancelledBeforeAnythingRuns) {
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_addclose(&actions, input[1]);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> arguments = {program().string(), "12", "root", "t", "1", ""};
+    std::vector<std::string> environment = ChildProcess::environmentWith({{"PRINTER", kQueue}});
+    std::vector<char*> argv = ChildProcess::pointers(arguments);
+    std::vector<char*> envp = ChildProcess::pointers(environment);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ASSERT_EQ(::write(input[1], "RaS2", 4), 4);  // keeps coming while the backend reads
+
+    int status = 0;
+    pid_t ended = 0;
+    for (int tick = 0; tick < 150 && ended == 0; ++tick) {
+        ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const bool stored = fs::exists(spoolRoot()) && !fs::is_empty(spoolRoot());
+    if (ended == 0) {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, &status, 0);
+    }
+    ::close(input[1]);
+    EXPECT_EQ(ended, pid) << "the backend took the job of root";
+    EXPECT_FALSE(stored);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5);
+}
+
 }  // namespace
 }  // namespace velmora::test
