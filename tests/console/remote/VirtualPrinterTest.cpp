@@ -469,5 +469,31 @@ TEST_F(VirtualPrinterTest, NoLocalUserSubmitsAJobInAnotherUsersName) {
     EXPECT_NE(heldJob("Plain_queue", asNobody, {"-U", "alice"}), "");
 }
 
+// A job's fate belongs to its proven owner: another local user claiming the owner's name does
+// not cancel the job.
+TEST_F(VirtualPrinterTest, NoLocalUserCancelsAnotherUsersJobByClaimingTheName) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "Printing as another user needs root";
+    addOurs("abc", "Office");
+    const std::vector<std::string> asNobody = {"setpriv", "--reuid=nobody", "--regid=nogroup",
+                                               "--clear-groups"};
+    const std::string submitted = heldJob("Velmora_abc", asNobody);
+    const size_t dash = submitted.find("Velmora_abc-");
+    ASSERT_NE(dash, std::string::npos) << submitted;
+    const std::string job = submitted.substr(dash, submitted.find(' ', dash) - dash);
+    const std::vector<std::string> asDaemonClaimingNobody = {
+        "setpriv", "--reuid=daemon", "--regid=daemon", "--clear-groups", "env", "CUPS_USER=nobody"};
+
+    auto command = asDaemonClaimingNobody;
+    command.insert(command.end(), {"cancel", job});
+    cupsd_->command(command);
+    const auto held = cupsd_->command({"lpstat", "-l", "-o", "Velmora_abc"});
+    EXPECT_NE(held.standardOutput.find(job), std::string::npos) << "the job was cancelled";
+    command = asNobody;
+    command.insert(command.end(), {"cancel", job});
+    EXPECT_EQ(cupsd_->command(command).exitStatus, 0) << "its owner may cancel it";
+    EXPECT_TRUE(jobsOn("Velmora_abc").empty());
+}
+
 }  // namespace
 }  // namespace velmora::console
