@@ -42,6 +42,29 @@ class BackendProgramTest : public ::testing::Test {
     fs::path spoolRoot() const { return scratch_ / "spool"; }
     fs::path systemDir() const { return scratch_ / "system"; }
 
+    // The backend for a job of `user` whose data comes through a pipe; `writeEnd` feeds it.
+    pid_t startReadingStdin(const std::string& user, int& writeEnd) const {
+        int input[2];
+        if (::pipe(input) != 0)
+            return -1;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+        posix_spawn_file_actions_addclose(&actions, input[1]);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> arguments = {program().string(), "12", user, "t", "1", ""};
+        std::vector<std::string> environment = ChildProcess::environmentWith({{"PRINTER", kQueue}});
+        std::vector<char*> argv = ChildProcess::pointers(arguments);
+        std::vector<char*> envp = ChildProcess::pointers(environment);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(input[0]);
+        writeEnd = input[1];
+        return pid;
+    }
+
     ChildProcess::Result runBackend(std::vector<std::string> arguments) const {
         arguments.insert(arguments.begin(), program().string());
         return ChildProcess::run(arguments, scratch_.path(), {{"PRINTER", kQueue}});
@@ -152,22 +175,10 @@ TEST_F(BackendProgramTest, SigtermIsPassedOnAndTheJobFolderRemoved) {
 // A job of root (or of any name of uid 0) would have the converter read its raster and the
 // sender run with root's rights; it is cancelled before anything is stored or started.
 TEST_F(BackendProgramTest, AJobOfRootIsCancelledBeforeAnythingRuns) {
-    int input[2];
-    ASSERT_EQ(::pipe(input), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-    posix_spawn_file_actions_addclose(&actions, input[1]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> arguments = {program().string(), "12", "root", "t", "1", ""};
-    std::vector<std::string> environment = ChildProcess::environmentWith({{"PRINTER", kQueue}});
-    std::vector<char*> argv = ChildProcess::pointers(arguments);
-    std::vector<char*> envp = ChildProcess::pointers(environment);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(input[0]);
-    ASSERT_EQ(::write(input[1], "RaS2", 4), 4);  // keeps coming while the backend reads
+    int input = -1;
+    const pid_t pid = startReadingStdin("root", input);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::write(input, "RaS2", 4), 4);  // keeps coming while the backend reads
 
     int status = 0;
     pid_t ended = 0;
@@ -181,7 +192,7 @@ TEST_F(BackendProgramTest, AJobOfRootIsCancelledBeforeAnythingRuns) {
         ::kill(pid, SIGTERM);
         ::waitpid(pid, &status, 0);
     }
-    ::close(input[1]);
+    ::close(input);
     EXPECT_EQ(ended, pid) << "the backend took the job of root";
     EXPECT_FALSE(stored);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5);
@@ -192,25 +203,13 @@ TEST_F(BackendProgramTest, AJobOfRootIsCancelledBeforeAnythingRuns) {
 TEST_F(BackendProgramTest, AnEndlessRasterIsCancelledAtTheBound) {
     std::ofstream(scratch_ / "velmora-backend.settings", std::ios::app)
         << "max-raster-bytes=1048576\n";
-    int input[2];
-    ASSERT_EQ(::pipe(input), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-    posix_spawn_file_actions_addclose(&actions, input[1]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> arguments = {program().string(), "12", "nobody", "t", "1", ""};
-    std::vector<std::string> environment = ChildProcess::environmentWith({{"PRINTER", kQueue}});
-    std::vector<char*> argv = ChildProcess::pointers(arguments);
-    std::vector<char*> envp = ChildProcess::pointers(environment);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(input[0]);
+    int input = -1;
+    const pid_t pid = startReadingStdin("nobody", input);
+    ASSERT_GT(pid, 0);
 
     // Writes up to 64 MiB while the backend reads, and keeps the stream open after that.
     const auto previousPipeAction = ::signal(SIGPIPE, SIG_IGN);
-    std::thread writer([fd = input[1]] {
+    std::thread writer([fd = input] {
         std::string chunk(65536, '\0');
         chunk.replace(0, 4, "RaS2");
         for (int count = 0; count < 1024; ++count) {
@@ -229,7 +228,7 @@ TEST_F(BackendProgramTest, AnEndlessRasterIsCancelledAtTheBound) {
         ::kill(pid, SIGTERM);
         ::waitpid(pid, &status, 0);
     }
-    ::close(input[1]);
+    ::close(input);
     writer.join();
     ::signal(SIGPIPE, previousPipeAction);
     EXPECT_EQ(ended, pid) << "the backend kept storing an endless raster";
