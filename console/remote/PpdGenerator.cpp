@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <optional>
 #include <set>
 
@@ -66,6 +67,18 @@ const PpdGenerator::PaperEntry kFallbackPaper{"default", "Default", 612, 790};
 const Logger& logger() {
     static const Logger instance(std::string(deployment::kLogSubsystem), "ppd");
     return instance;
+}
+
+// The print system reads a page size "Custom" or "Custom.*" (in any case) as its own custom
+// size and renames the entry: as the default it would name no choice at all.
+bool namesCustomSize(std::string_view keyword) {
+    constexpr std::string_view kCustom = "custom";
+    if (keyword.size() < kCustom.size() ||
+        (keyword.size() > kCustom.size() && keyword[kCustom.size()] != '.'))
+        return false;
+    return std::equal(kCustom.begin(), kCustom.end(), keyword.begin(), [](char a, char b) {
+        return a == ((b >= 'A' && b <= 'Z') ? static_cast<char>(b - 'A' + 'a') : b);
+    });
 }
 
 std::string keywordOf(const std::string& code) {
@@ -200,7 +213,15 @@ bool PpdGenerator::ppdText(const Config& config, const RemotePrinterArray& print
     }
     if (printer != nullptr)
         bins = binEntries(*printer);
-    const std::string defaultPaper = defaultKeywordAmong(papers, config.defaultPaperFormat());
+    std::vector<PaperEntry> defaultCandidates;
+    std::copy_if(papers.begin(), papers.end(), std::back_inserter(defaultCandidates),
+                 [](const PaperEntry& paper) { return !namesCustomSize(paper.keyword); });
+    if (defaultCandidates.empty()) {
+        error = "The printer offers no paper that can be the default";
+        return false;
+    }
+    const std::string defaultPaper =
+        defaultKeywordAmong(defaultCandidates, config.defaultPaperFormat());
 
     text = kHeader;
     if (!bins.empty())

@@ -3,11 +3,13 @@
 #include "console/remote/CupsQueueList.h"
 #include "console/remote/QueueChanger.h"
 #include "console/remote/QueueHelperRequest.h"
+#include "console/remote/TrustedPpdCopy.h"
 
 namespace velmora::console {
 
 int QueueHelper::run(std::span<const std::string> arguments,
-                     const LpadminCommand::Settings& settings, std::string& error) {
+                     const LpadminCommand::Settings& settings, uid_t requester,
+                     std::string& error) {
     const auto operation = QueueHelperRequest::parse(arguments, error);
     if (!operation)
         return 2;
@@ -18,6 +20,17 @@ int QueueHelper::run(std::span<const std::string> arguments,
     direct.lpadmin = settings;
     if (!QueueChanger::mayApply(*operation, *queues, error))
         return 2;
+    std::unique_ptr<TrustedPpdCopy> ppd;
+    if (operation->kind == QueueOperation::Kind::Add ||
+        operation->kind == QueueOperation::Kind::SwitchPpd) {
+        ppd = TrustedPpdCopy::make(
+            settings.systemDir,
+            operation->duplex ? LpadminCommand::kDuplexPpdName : LpadminCommand::kGeneratedPpdName,
+            requester, error);
+        if (!ppd)
+            return 2;
+        direct.lpadmin.systemDir = ppd->folder();
+    }
     return QueueChanger(direct).apply(*operation, *queues, error) ? 0 : 1;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <span>
 #include <string>
 
@@ -12,10 +14,11 @@ namespace velmora::console {
 // lpadmin for them with the PPDs of its own shared folder and the scheduler policy of ours.
 class QueueHelper {
   public:
-    // `arguments` without the program name. 0 when done; 2 for a refused request; 1 when
-    // lpadmin failed. The reason goes to `error`.
+    // `arguments` without the program name; `requester` is the user pkexec ran it for. 0 when
+    // done; 2 for a refused request (or a PPD not to be trusted); 1 when lpadmin failed. The
+    // reason goes to `error`.
     static int run(std::span<const std::string> arguments, const LpadminCommand::Settings& settings,
-                   std::string& error);
+                   uid_t requester, std::string& error);
 };
 
 }  // namespace velmora::console

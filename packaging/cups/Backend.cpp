@@ -55,8 +55,8 @@ int runChild(pid_t pid) {
 // Copies the job's data into the spool folder, as the user (who cannot read the scheduler's
 // own copy of the file, which is why root opened it), and makes the pages' folder beside it.
 int storeRaster(const UserProcess::Account& account, int inputFd, const std::string& target,
-                const std::string& pagesDir) {
-    return runChild(UserProcess::start(account, inputFd, [&target, &pagesDir] {
+                const std::string& pagesDir, unsigned long long maxBytes) {
+    return runChild(UserProcess::start(account, inputFd, [&target, &pagesDir, maxBytes] {
         if (::mkdir(pagesDir.c_str(), 0700) != 0)
             return 1;
         UniqueFd out(
@@ -64,12 +64,16 @@ int storeRaster(const UserProcess::Account& account, int inputFd, const std::str
         if (!out)
             return 1;
         char buffer[65536];
+        unsigned long long stored = 0;
         for (;;) {
             const ssize_t got = readFully(0, buffer, sizeof buffer);
             if (got < 0)
                 return 1;
             if (got == 0)
                 break;
+            stored += static_cast<unsigned long long>(got);
+            if (stored > maxBytes)
+                return 1;
             if (!writeFully(out.get(), buffer, static_cast<size_t>(got)))
                 return 1;
         }
@@ -94,7 +98,7 @@ class JobRun {
         // Named after the job, in a folder of the user's: the sender can remove it when done.
         const std::string pages = (spool_ / std::to_string(job_.jobId)).string();
         StatusLine::write("INFO", "Receiving the pages");
-        if (storeRaster(account_, inputFd, raster, pages) != 0)
+        if (storeRaster(account_, inputFd, raster, pages, settings_.maxRasterBytes) != 0)
             return fail("The job's pages could not be stored");
         if (terminated)
             return CUPS_BACKEND_CANCEL;
@@ -150,6 +154,12 @@ int Backend::run(std::span<const std::string> arguments, const std::string& queu
     const auto account = UserProcess::lookup(job->user);
     if (!account) {
         StatusLine::write("ERROR", "Unknown user " + job->user);
+        return CUPS_BACKEND_CANCEL;
+    }
+    // The converter reads what the job sent and the sender talks to the network: neither ever
+    // runs with root's rights, whoever the job claims to be.
+    if (account->uid == 0) {
+        StatusLine::write("ERROR", "Jobs of " + account->name + " are not sent");
         return CUPS_BACKEND_CANCEL;
     }
     UniqueFd file;

@@ -3,7 +3,11 @@
 namespace velmora::backend {
 
 BackendSettings BackendSettings::installed() {
-    return {VELMORA_BACKEND_SPOOL_DIR, VELMORA_CONVERTER_PATH, VELMORA_SENDER_PATH, {}};
+    BackendSettings settings;
+    settings.spoolRoot = VELMORA_BACKEND_SPOOL_DIR;
+    settings.converterPath = VELMORA_CONVERTER_PATH;
+    settings.senderPath = VELMORA_SENDER_PATH;
+    return settings;
 }
 
 }  // namespace velmora::backend

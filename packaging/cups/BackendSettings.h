@@ -15,6 +15,9 @@ struct BackendSettings {
     std::string senderPath;
     // Arguments put before the job's options (the test twin of the sender takes its folder).
     std::vector<std::string> senderLeadingArguments;
+    // The job's raster is stored before it is converted; a stream that never ends would fill
+    // the spool's disk. A job beyond this is cancelled.
+    unsigned long long maxRasterBytes = 8ULL << 30;
 
     static BackendSettings installed();
 };

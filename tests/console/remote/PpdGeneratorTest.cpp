@@ -264,6 +264,25 @@ TEST_F(PpdGeneratorTest, HostilePapersAndTraysAddNoPpdLine) {
     expectCupsTestPpdPasses();
 }
 
+// The print system takes a page size named "Custom" or "Custom.*" for its own custom size and
+// renames it: as the default, asked for or first in the list, it leaves no default choice.
+TEST_F(PpdGeneratorTest, APaperNamedLikeTheCustomSizeIsNeverTheDefault) {
+    for (const Paper& entry :
+         {paper("cUSTOM.100x200", "Odd", 100, 200), paper("Custom", "Own size", 0, 0, true),
+          paper("Customer", "Theirs", 612, 792)}) {
+        printer_->papers().addObject(entry);
+    }
+    for (const char* wanted : {"Custom", "A4"}) {
+        config_.setDefaultPaperFormat(wanted);
+        const std::string text = generate();
+        EXPECT_EQ(linesStartingWith(text, "*DefaultPageSize"),
+                  std::vector<std::string>{"*DefaultPageSize: Customer"})
+            << wanted;
+        EXPECT_EQ(linesStartingWith(text, "*PageSize ").size(), 3u);
+        expectCupsTestPpdPasses();
+    }
+}
+
 TEST_F(PpdGeneratorTest, AnEndlessListIsCutToAFileThePrintSystemStillReads) {
     for (int index = 0; index < 100000; ++index) {
         printer_->papers().addObject(paper("P" + std::to_string(index), "Paper", 612, 792));

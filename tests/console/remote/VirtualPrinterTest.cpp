@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <cups/cups.h>
@@ -397,7 +398,7 @@ TEST_F(VirtualPrinterTest, TheHelperActsOnlyOnOurQueues) {
              {{"rename", "Velmora_new", "Renamed (Velmora)"}, 0},
          }) {
         std::string error;
-        EXPECT_EQ(QueueHelper::run(c.arguments, lpadmin, error), c.status)
+        EXPECT_EQ(QueueHelper::run(c.arguments, lpadmin, ::getuid(), error), c.status)
             << ::testing::PrintToString(c.arguments) << ": " << error;
     }
     EXPECT_EQ(facts("Velmora_adm").info, "Administrator's");
@@ -407,9 +408,46 @@ TEST_F(VirtualPrinterTest, TheHelperActsOnlyOnOurQueues) {
     EXPECT_FALSE(added.shared);
     EXPECT_EQ(added.policy, "velmora");
     std::string error;
-    EXPECT_EQ(QueueHelper::run(std::vector<std::string>{"remove", "Velmora_new"}, lpadmin, error),
+    EXPECT_EQ(QueueHelper::run(std::vector<std::string>{"remove", "Velmora_new"}, lpadmin,
+                               ::getuid(), error),
               0);
     EXPECT_FALSE(facts("Velmora_new").exists);
+}
+
+// Every user's console writes the shared folder; lpadmin reads the PPD the helper names with
+// root's rights. A PPD planted by another user, or a link to a file elsewhere, never reaches a
+// queue; the requesting user's own PPD does.
+TEST_F(VirtualPrinterTest, TheHelperInstallsNoPpdAnotherUserPlanted) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "Files of another user need root";
+    const uid_t nobody = ::getpwnam("nobody")->pw_uid;
+    const fs::path shared = systemDir() / "Velmora.ppd";
+    const fs::path elsewhere = scratch_ / "elsewhere.ppd";
+    fs::copy_file(shared, elsewhere);
+    const LpadminCommand::Settings lpadmin = settings().changer.lpadmin;
+    const std::vector<std::string> add = {"add", "Velmora_new", "plain", "New (Velmora)"};
+    struct Case {
+        const char* name;
+        bool link;
+        uid_t owner;
+        uid_t requester;
+        int status;
+    };
+    for (const Case& c : std::vector<Case>{{"another user's", false, nobody, 0, 2},
+                                           {"a link out of the folder", true, 0, 0, 2},
+                                           {"the requester's own", false, nobody, nobody, 0}}) {
+        fs::remove(shared);
+        if (c.link)
+            fs::create_symlink(elsewhere, shared);
+        else
+            fs::copy_file(elsewhere, shared);
+        ASSERT_EQ(::lchown(shared.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        std::string error;
+        EXPECT_EQ(QueueHelper::run(add, lpadmin, c.requester, error), c.status)
+            << c.name << ": " << error;
+        EXPECT_EQ(facts("Velmora_new").exists, c.status == 0) << c.name;
+        cupsd_->command({"lpadmin", "-x", "Velmora_new"});
+    }
 }
 
 // The backend sends a job with the service account of the user the scheduler names; our policy
@@ -429,6 +467,32 @@ TEST_F(VirtualPrinterTest, NoLocalUserSubmitsAJobInAnotherUsersName) {
     EXPECT_EQ(jobsOn("Velmora_abc").size(), 1u);
     // Without the policy the claim goes through: what the policy is there to stop.
     EXPECT_NE(heldJob("Plain_queue", asNobody, {"-U", "alice"}), "");
+}
+
+// A job's fate belongs to its proven owner: another local user claiming the owner's name does
+// not cancel the job.
+TEST_F(VirtualPrinterTest, NoLocalUserCancelsAnotherUsersJobByClaimingTheName) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "Printing as another user needs root";
+    addOurs("abc", "Office");
+    const std::vector<std::string> asNobody = {"setpriv", "--reuid=nobody", "--regid=nogroup",
+                                               "--clear-groups"};
+    const std::string submitted = heldJob("Velmora_abc", asNobody);
+    const size_t dash = submitted.find("Velmora_abc-");
+    ASSERT_NE(dash, std::string::npos) << submitted;
+    const std::string job = submitted.substr(dash, submitted.find(' ', dash) - dash);
+    const std::vector<std::string> asDaemonClaimingNobody = {
+        "setpriv", "--reuid=daemon", "--regid=daemon", "--clear-groups", "env", "CUPS_USER=nobody"};
+
+    auto command = asDaemonClaimingNobody;
+    command.insert(command.end(), {"cancel", job});
+    cupsd_->command(command);
+    const auto held = cupsd_->command({"lpstat", "-l", "-o", "Velmora_abc"});
+    EXPECT_NE(held.standardOutput.find(job), std::string::npos) << "the job was cancelled";
+    command = asNobody;
+    command.insert(command.end(), {"cancel", job});
+    EXPECT_EQ(cupsd_->command(command).exitStatus, 0) << "its owner may cancel it";
+    EXPECT_TRUE(jobsOn("Velmora_abc").empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "tests/support/ChildProcess.h"
@@ -40,6 +41,29 @@ class BackendProgramTest : public ::testing::Test {
     fs::path program() const { return scratch_ / "velmora"; }
     fs::path spoolRoot() const { return scratch_ / "spool"; }
     fs::path systemDir() const { return scratch_ / "system"; }
+
+    // The backend for a job of `user` whose data comes through a pipe; `writeEnd` feeds it.
+    pid_t startReadingStdin(const std::string& user, int& writeEnd) const {
+        int input[2];
+        if (::pipe(input) != 0)
+            return -1;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+        posix_spawn_file_actions_addclose(&actions, input[1]);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> arguments = {program().string(), "12", user, "t", "1", ""};
+        std::vector<std::string> environment = ChildProcess::environmentWith({{"PRINTER", kQueue}});
+        std::vector<char*> argv = ChildProcess::pointers(arguments);
+        std::vector<char*> envp = ChildProcess::pointers(environment);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(input[0]);
+        writeEnd = input[1];
+        return pid;
+    }
 
     ChildProcess::Result runBackend(std::vector<std::string> arguments) const {
         arguments.insert(arguments.begin(), program().string());
@@ -146,6 +170,70 @@ TEST_F(BackendProgramTest, SigtermIsPassedOnAndTheJobFolderRemoved) {
     EXPECT_TRUE(fs::is_empty(spoolRoot()));
     const std::string errors = ScratchDirectory::readFile(scratch_ / "stderr");
     EXPECT_EQ(errors.find('\r'), std::string::npos);
+}
+
+// A job of root (or of any name of uid 0) would have the converter read its raster and the
+// sender run with root's rights; it is cancelled before anything is stored or started.
+TEST_F(BackendProgramTest, AJobOfRootIsCancelledBeforeAnythingRuns) {
+    int input = -1;
+    const pid_t pid = startReadingStdin("root", input);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::write(input, "RaS2", 4), 4);  // keeps coming while the backend reads
+
+    int status = 0;
+    pid_t ended = 0;
+    for (int tick = 0; tick < 150 && ended == 0; ++tick) {
+        ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const bool stored = fs::exists(spoolRoot()) && !fs::is_empty(spoolRoot());
+    if (ended == 0) {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, &status, 0);
+    }
+    ::close(input);
+    EXPECT_EQ(ended, pid) << "the backend took the job of root";
+    EXPECT_FALSE(stored);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5);
+}
+
+// A job's raster that never ends is stored only up to the bound; the job is then cancelled and
+// its folder removed, instead of the spool's disk filling up.
+TEST_F(BackendProgramTest, AnEndlessRasterIsCancelledAtTheBound) {
+    std::ofstream(scratch_ / "velmora-backend.settings", std::ios::app)
+        << "max-raster-bytes=1048576\n";
+    int input = -1;
+    const pid_t pid = startReadingStdin("nobody", input);
+    ASSERT_GT(pid, 0);
+
+    // Writes up to 64 MiB while the backend reads, and keeps the stream open after that.
+    const auto previousPipeAction = ::signal(SIGPIPE, SIG_IGN);
+    std::thread writer([fd = input] {
+        std::string chunk(65536, '\0');
+        chunk.replace(0, 4, "RaS2");
+        for (int count = 0; count < 1024; ++count) {
+            if (::write(fd, chunk.data(), chunk.size()) < 0)
+                return;
+        }
+    });
+    int status = 0;
+    pid_t ended = 0;
+    for (int tick = 0; tick < 500 && ended == 0; ++tick) {
+        ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (ended == 0) {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, &status, 0);
+    }
+    ::close(input);
+    writer.join();
+    ::signal(SIGPIPE, previousPipeAction);
+    EXPECT_EQ(ended, pid) << "the backend kept storing an endless raster";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5);
+    EXPECT_TRUE(fs::is_empty(spoolRoot()));
 }
 
 }  // namespace

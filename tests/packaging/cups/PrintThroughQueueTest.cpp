@@ -256,5 +256,29 @@ TEST_F(PrintThroughQueueTest, CopiesArriveOnce) {
     EXPECT_EQ(job.get_child("fields").get<std::string>("collate", "0"), "1");
 }
 
+// The user name of a job on a queue of the default policy is only claimed ("lp -U"). Moving
+// such a job onto our queue would have the backend send it with the claimed user's account.
+TEST_F(PrintThroughQueueTest, AJobClaimedForAnotherUserCannotBeMovedOntoTheQueue) {
+    const fs::path document = scratch_->path() / "claimed.pdf";
+    ScratchDirectory::writeFile(document, letterPdf(1));
+    ::chmod(document.c_str(), 0644);
+    ASSERT_EQ(cupsd_->command({"lpadmin", "-p", "Plain", "-E", "-v", "file:/dev/null"}).exitStatus,
+              0);
+    const std::vector<std::string> asNobody = {
+        "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "CUPS_USER=root"};
+    auto command = asNobody;
+    command.insert(command.end(), {"lp", "-d", "Plain", "-H", "hold", document.string()});
+    ASSERT_EQ(cupsd_->command(command).exitStatus, 0);
+
+    command = asNobody;
+    command.insert(command.end(), {"lpmove", "Plain", kQueue});
+    const auto moved = cupsd_->command(command);
+    const std::string onOurQueue = cupsd_->command({"lpstat", "-o", kQueue}).standardOutput;
+    cupsd_->command({"cancel", "-a", "-x", "Plain"});
+    cupsd_->command({"lpadmin", "-x", "Plain"});
+    EXPECT_NE(moved.exitStatus, 0);
+    EXPECT_EQ(onOurQueue, "");
+}
+
 }  // namespace
 }  // namespace velmora::test
