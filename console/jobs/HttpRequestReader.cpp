@@ -3,14 +3,17 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/beast/http/error.hpp>
 
+#include <limits>
+
 namespace velmora::console {
 
 namespace http = boost::beast::http;
 
 HttpRequestReader::HttpRequestReader(size_t maxHeadBytes) : piece_(kPieceSize) {
     parser_.header_limit(static_cast<std::uint32_t>(maxHeadBytes));
-    // Body sizes are the handlers' business; they see the length before any byte.
-    parser_.body_limit(boost::none);
+    // Body sizes are the handlers' business; they see the length before any byte. (Boost
+    // 1.74 compares a length with an empty limit as if it were exceeded, so no boost::none.)
+    parser_.body_limit(std::numeric_limits<std::uint64_t>::max());
 }
 
 void HttpRequestReader::append(std::string_view bytes) {
