@@ -9,6 +9,7 @@
 #include <avahi-common/malloc.h>
 #include <avahi-common/strlst.h>
 #include <avahi-common/thread-watch.h>
+#include <avahi-common/timeval.h>
 
 namespace velmora {
 
@@ -27,6 +28,7 @@ struct NetService::Callbacks {
     static void group(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self) {
         static_cast<NetService*>(self)->onGroupState(group, state);
     }
+    static void retry(AvahiTimeout*, void* self) { static_cast<NetService*>(self)->connect(); }
 };
 
 void NetService::PollDeleter::operator()(AvahiThreadedPoll* poll) const {
@@ -59,27 +61,34 @@ bool NetService::publish() {
         log_.error("DNS-SD announcement not possible: no Avahi event loop");
         return false;
     }
-    if (!connect())
-        return false;
+    // Nothing else runs on the poll yet, so no lock is needed for the first attempt.
+    connect();
     if (avahi_threaded_poll_start(poll_.get()) < 0) {
         log_.error("DNS-SD announcement not possible: the Avahi thread did not start");
-        avahi_client_free(client_);
+        if (client_ != nullptr)
+            avahi_client_free(client_);
         client_ = nullptr;
         return false;
     }
     return true;
 }
 
-bool NetService::connect() {
+void NetService::connect() {
     int error = 0;
     // Without a daemon the client waits for one instead of failing.
     client_ = avahi_client_new(avahi_threaded_poll_get(poll_.get()), AVAHI_CLIENT_NO_FAIL,
                                &Callbacks::client, this, &error);
-    if (client_ == nullptr) {
-        log_.error("DNS-SD announcement not possible: {}", avahi_strerror(error));
-        return false;
-    }
-    return true;
+    if (client_ != nullptr)
+        return;
+    // Without a system bus at all the client cannot even wait; try again in a while.
+    log_.error("DNS-SD announcement not possible now: {}", avahi_strerror(error));
+    const AvahiPoll* api = avahi_threaded_poll_get(poll_.get());
+    timeval when{};
+    avahi_elapse_time(&when, kRetryMilliseconds, 0);
+    if (retry_ != nullptr)
+        api->timeout_update(retry_, &when);
+    else
+        retry_ = api->timeout_new(api, &when, &Callbacks::retry, this);
 }
 
 std::string NetService::publishedName() const {

@@ -12,6 +12,7 @@
 struct AvahiClient;
 struct AvahiEntryGroup;
 struct AvahiThreadedPoll;
+struct AvahiTimeout;
 
 namespace velmora {
 
@@ -49,7 +50,10 @@ class NetService {
     void onGroupState(AvahiEntryGroup* group, int state);
     void addService(AvahiClient* client);
     void dropGroup();
-    bool connect();
+    // A new client; when even that fails, another attempt after kRetryMilliseconds.
+    void connect();
+
+    static constexpr unsigned kRetryMilliseconds = 5000;
 
     Logger log_;
     std::string domain_;
@@ -61,6 +65,7 @@ class NetService {
     // Used on Avahi's thread only (and in the destructor once that thread has stopped).
     AvahiClient* client_ = nullptr;
     AvahiEntryGroup* group_ = nullptr;
+    AvahiTimeout* retry_ = nullptr;
     std::string candidateName_;
     mutable std::mutex mutex_;
     std::string publishedName_;

@@ -18,6 +18,7 @@ packages=(
     libbenchmark-dev
     libssl-dev openssl curl
     cups cups-client cups-filters
+    dbus avahi-daemon avahi-utils util-linux
 )
 
 missing=()
