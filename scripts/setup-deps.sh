@@ -11,13 +11,14 @@ packages=(
     libcurl4-openssl-dev
     libpugixml-dev
     libfmt-dev
-    qt6-base-dev
+    qt6-base-dev qt6-pdf-dev
     libboost-dev
     libavahi-client-dev
     libgtest-dev libgmock-dev
     libbenchmark-dev
     libssl-dev openssl curl
     cups cups-client cups-filters
+    poppler-utils
     dbus avahi-daemon avahi-utils util-linux
 )
 
