@@ -196,8 +196,8 @@ double postPage(uint16_t port, const std::string& page, size_t chunk) {
     const auto start = Clock::now();
     for (size_t at = 0; at < page.size(); at += chunk) {
         const size_t size = std::min(chunk, page.size() - at);
-        const std::string head = postHead(1, 1, static_cast<int64_t>(at), size,
-                                          static_cast<int64_t>(page.size()));
+        const std::string head =
+            postHead(1, 1, static_cast<int64_t>(at), size, static_cast<int64_t>(page.size()));
         if (exchange(port, head, std::string_view(page).substr(at, size)) != 200)
             return -1;
     }
@@ -238,10 +238,10 @@ void throughput(const fs::path& folder, int runs) {
             child.stop();
         }
         const double mib = static_cast<double>(kPageBytes) / (1024 * 1024);
-        std::printf("ranges of %7zu bytes: server %7.1f MiB/s, sink %7.1f MiB/s, ratio %.2f "
-                    "(median of %d runs)\n",
-                    chunk, mib / median(server), mib / median(sink),
-                    median(sink) / median(server), runs);
+        std::printf(
+            "ranges of %7zu bytes: server %7.1f MiB/s, sink %7.1f MiB/s, ratio %.2f "
+            "(median of %d runs)\n",
+            chunk, mib / median(server), mib / median(sink), median(sink) / median(server), runs);
     }
     fs::remove_all(folder / "DirectJob1");
     fs::remove_all(folder / "Sink");
@@ -265,7 +265,8 @@ void underLoad(const fs::path& folder, size_t maxConnections) {
     for (int i = 0; i < kUploaders; ++i) {
         uploaders.emplace_back([&, i] {
             for (int64_t at = 0; at < kUploadBytes; at += kChunk) {
-                const size_t size = static_cast<size_t>(std::min<int64_t>(kChunk, kUploadBytes - at));
+                const size_t size =
+                    static_cast<size_t>(std::min<int64_t>(kChunk, kUploadBytes - at));
                 if (exchange(child.port, postHead(i / 2 + 1, i % 2 + 1, at, size, kUploadBytes),
                              std::string_view(piece).substr(0, size)) != 200) {
                     ++refused;
@@ -281,18 +282,21 @@ void underLoad(const fs::path& folder, size_t maxConnections) {
     while (running > 0) {
         const auto start = Clock::now();
         statuses.push_back(exchange(child.port, "GET /printers HTTP/1.1\r\nHost: x\r\n\r\n", ""));
-        latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        latencies.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         peakMemory = memoryOf(child.pid);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     for (std::thread& uploader : uploaders)
         uploader.join();
-    const double worst = latencies.empty() ? 0 : *std::max_element(latencies.begin(), latencies.end());
+    const double worst =
+        latencies.empty() ? 0 : *std::max_element(latencies.begin(), latencies.end());
     const long ok = std::count(statuses.begin(), statuses.end(), 200);
-    std::printf("connection limit %zu, %d uploading (%d refused), %d idle: /printers answered 200 "
-                "%ld of %zu times, median %.1f ms, worst %.1f ms; server %s\n",
-                maxConnections, kUploaders, refused.load(), kIdle, ok, statuses.size(),
-                median(latencies), worst, peakMemory.c_str());
+    std::printf(
+        "connection limit %zu, %d uploading (%d refused), %d idle: /printers answered 200 "
+        "%ld of %zu times, median %.1f ms, worst %.1f ms; server %s\n",
+        maxConnections, kUploaders, refused.load(), kIdle, ok, statuses.size(), median(latencies),
+        worst, peakMemory.c_str());
     child.stop();
     for (int job = 1; job <= kUploaders / 2; ++job)
         fs::remove_all(folder / ("DirectJob" + std::to_string(job)));
@@ -301,7 +305,8 @@ void underLoad(const fs::path& folder, size_t maxConnections) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "velmora-bench";
+    const fs::path folder =
+        argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "velmora-bench";
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     fs::create_directories(folder);
     std::printf("folder %s\n", folder.c_str());
