@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace velmora::console {
 
@@ -73,14 +74,17 @@ void HttpConnection::readAvailable() {
             end();
         return;
     }
-    if (phase_ != Phase::kReading)
-        return;
-    const QByteArray bytes = socket_->readAll();
-    if (bytes.isEmpty())
-        return;
-    timer_.start(limits_.idleTimeout);
-    reader_.append(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
-    consume();
+    // One buffer for every connection: all of them are read on this one thread, and a buffer
+    // per read would cost a fresh allocation (and its page faults) every time.
+    static thread_local std::vector<char> buffer(static_cast<size_t>(kReadBufferBytes));
+    while (phase_ == Phase::kReading) {
+        const qint64 got = socket_->read(buffer.data(), static_cast<qint64>(buffer.size()));
+        if (got <= 0)
+            return;
+        timer_.start(limits_.idleTimeout);
+        reader_.append(std::string_view(buffer.data(), static_cast<size_t>(got)));
+        consume();
+    }
 }
 
 void HttpConnection::consume() {
