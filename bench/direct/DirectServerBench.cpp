@@ -305,10 +305,20 @@ void underLoad(const fs::path& folder, size_t maxConnections) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A refused client's server closes while it still sends; that is counted, not fatal.
+    ::signal(SIGPIPE, SIG_IGN);
     const fs::path folder =
         argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "velmora-bench";
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     fs::create_directories(folder);
+    // "serve": only the server, with one job open, until killed (for tracing by hand).
+    if (argc > 3 && std::string(argv[3]) == "serve") {
+        Child child = startServer(folder, 1, 64);
+        std::printf("pid %d port %u\n", child.pid, child.port);
+        std::fflush(stdout);
+        ::waitpid(child.pid, nullptr, 0);
+        return 0;
+    }
     std::printf("folder %s\n", folder.c_str());
     throughput(folder, runs);
     // With the console's limit the idle connections take the slots: everyone else is told 503.

@@ -57,6 +57,7 @@ class HttpConnection {
     Limits limits_;
     std::function<void(HttpConnection*)> finished_;
     QTimer timer_;
+    std::chrono::steady_clock::time_point lastActivity_;
     HttpRequestReader reader_;
     std::unique_ptr<HTTPResponseHandler> handler_;
     uint64_t bodyBytes_ = 0;
