@@ -279,7 +279,8 @@ void underLoad(const fs::path& folder, size_t maxConnections) {
     std::vector<double> latencies;
     std::vector<int> statuses;
     std::string peakMemory;
-    while (running > 0) {
+    // At least a few probes, also when every uploader was turned away at once.
+    while (running > 0 || statuses.size() < 5) {
         const auto start = Clock::now();
         statuses.push_back(exchange(child.port, "GET /printers HTTP/1.1\r\nHost: x\r\n\r\n", ""));
         latencies.push_back(
@@ -292,11 +293,13 @@ void underLoad(const fs::path& folder, size_t maxConnections) {
     const double worst =
         latencies.empty() ? 0 : *std::max_element(latencies.begin(), latencies.end());
     const long ok = std::count(statuses.begin(), statuses.end(), 200);
+    const auto other =
+        std::find_if(statuses.begin(), statuses.end(), [](int s) { return s != 200; });
     std::printf(
         "connection limit %zu, %d uploading (%d refused), %d idle: /printers answered 200 "
-        "%ld of %zu times, median %.1f ms, worst %.1f ms; server %s\n",
-        maxConnections, kUploaders, refused.load(), kIdle, ok, statuses.size(), median(latencies),
-        worst, peakMemory.c_str());
+        "%ld of %zu times (else %d), median %.1f ms, worst %.1f ms; server %s\n",
+        maxConnections, kUploaders, refused.load(), kIdle, ok, statuses.size(),
+        other != statuses.end() ? *other : 200, median(latencies), worst, peakMemory.c_str());
     child.stop();
     for (int job = 1; job <= kUploaders / 2; ++job)
         fs::remove_all(folder / ("DirectJob" + std::to_string(job)));
