@@ -153,6 +153,10 @@ void HttpConnection::answer(const HttpResponse& response) {
 }
 
 void HttpConnection::answerWritten() {
+    // Qt may report the flush both from inside flush() and after it.
+    if (phase_ != Phase::kAnswering || closing_)
+        return;
+    closing_ = true;
     if (reader_.complete() && reader_.buffered() == 0 && socket_->bytesAvailable() == 0) {
         socket_->disconnectFromHost();
         return;

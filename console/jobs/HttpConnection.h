@@ -63,6 +63,8 @@ class HttpConnection {
     uint64_t bodyBytes_ = 0;
     qint64 lingerBytes_ = 0;
     Phase phase_ = Phase::kReading;
+    // The answer is out; the connection is being closed.
+    bool closing_ = false;
 };
 
 }  // namespace velmora::console
