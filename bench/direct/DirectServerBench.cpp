@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,6 +67,8 @@ Child fork(Serve serve) {
     Child child;
     child.pid = ::fork();
     if (child.pid == 0) {
+        // A bench that dies (or is cut short) takes its servers with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         ::close(fds[0]);
         serve(fds[1]);
         std::_Exit(0);
