@@ -20,6 +20,7 @@ packages=(
     cups cups-client cups-filters
     pkexec
     poppler-utils
+    dbus avahi-daemon avahi-utils util-linux
 )
 
 missing=()

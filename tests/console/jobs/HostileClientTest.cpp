@@ -1,0 +1,301 @@
+#include "tests/console/jobs/DirectServerFixture.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace velmora::console {
+namespace {
+
+using namespace std::chrono_literals;
+using test::DirectClient;
+
+// Clients that do what a careless or hostile computer on the network might. The idle limit is
+// short here so that a stalled client is dropped within the test.
+class HostileClientTest : public DirectServerFixture {
+  protected:
+    HTTPServer::Limits limits() const override {
+        HTTPServer::Limits limits;
+        limits.connection.idleTimeout = 1500ms;
+        return limits;
+    }
+
+    static std::string chunked(const std::string& body, size_t pieceSize) {
+        std::string encoded;
+        for (size_t at = 0; at < body.size(); at += pieceSize) {
+            const std::string piece = body.substr(at, pieceSize);
+            char size[32];
+            std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+            encoded += size + piece + "\r\n";
+        }
+        return encoded + "0\r\n\r\n";
+    }
+    static std::string chunkedPost(int job, const std::string& page, const std::string& range,
+                                   const std::string& body) {
+        return "POST /post HTTP/1.1\r\nHost: x\r\nTD-Job: " + std::to_string(job) +
+               "\r\nTD-Page: " + page + "\r\nContent-Range: " + range +
+               "\r\nTransfer-Encoding: chunked\r\n\r\n" + chunked(body, 1000);
+    }
+    bool helloAnswers() {
+        return exchange(DirectClient::request("GET", "/hello", "", "")).status == 501;
+    }
+};
+
+TEST_F(HostileClientTest, OversizedHeadIsAnswered431) {
+    const std::string head =
+        "GET /hello HTTP/1.1\r\nX-Filler: " + std::string(17 * 1024, 'a') + "\r\n\r\n";
+    EXPECT_EQ(exchange(head).status, 431);
+    EXPECT_TRUE(helloAnswers());
+}
+
+TEST_F(HostileClientTest, OversizedBodiesAreRefusedBeforeTheyAreSent) {
+    const int job = openJob();
+    struct Oversized {
+        std::string name;
+        std::string head;
+    };
+    const std::vector<Oversized> cases = {
+        {"NewJob", "POST /newjob HTTP/1.1\r\nContent-Length: 1048577\r\n\r\n"},
+        {"UnknownPath", "POST /other HTTP/1.1\r\nContent-Length: 1048577\r\n\r\n"},
+        {"PostWithoutRange", "POST /post HTTP/1.1\r\nTD-Job: " + std::to_string(job) +
+                                 "\r\nTD-Page: 1/1\r\nContent-Length: 67108865\r\n\r\n"},
+    };
+    for (const Oversized& oversized : cases) {
+        SCOPED_TRACE(oversized.name);
+        // Only the head is sent: the answer must not wait for the body.
+        EXPECT_EQ(exchange(oversized.head).status, 413);
+    }
+    EXPECT_FALSE(std::filesystem::exists(pageFile(job, 1)));
+}
+
+TEST_F(HostileClientTest, ChunkedBodyBeyondTheLimitIsCutOff) {
+    const std::string body = "<data>" + std::string(1100 * 1024, ' ') + "</data>";
+    const std::string request =
+        "POST /newjob HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" + chunked(body, 64 * 1024);
+    EXPECT_EQ(exchange(request).status, 413);
+    EXPECT_EQ(jobs_.count(), 0u);
+}
+
+TEST_F(HostileClientTest, ChunkedRangesAreStoredAsDecoded) {
+    const int job = openJob();
+    EXPECT_EQ(exchange(chunkedPost(job, "1/1", "bytes 0-4999/8000", pattern(5000))).status, 200);
+    EXPECT_EQ(exchange(chunkedPost(job, "1/1", "bytes 5000-7999/8000", pattern(3000, 5000))).status,
+              200);
+    EXPECT_EQ(status(job), Job::kReady);
+    EXPECT_EQ(stored(job, 1), pattern(8000));
+}
+
+TEST_F(HostileClientTest, ChunkedBodyLongerThanItsRangeLeavesTheFileAsItWas) {
+    const int job = openJob();
+    EXPECT_EQ(post(job, "1/1", "bytes 0-99/300", pattern(100)).status, 200);
+    EXPECT_EQ(exchange(chunkedPost(job, "1/1", "bytes 100-199/300", pattern(150, 100))).status,
+              500);
+    EXPECT_EQ(stored(job, 1), pattern(100));
+}
+
+TEST_F(HostileClientTest, BodyThatStopsEarlyLeavesNothingOfItsRange) {
+    const int job = openJob();
+    const uint16_t port = port_;
+    auto cutShort = [port](const std::string& request, size_t keep) {
+        DirectClient client(port);
+        client.send(request.substr(0, request.size() - keep));
+        std::this_thread::sleep_for(200ms);
+    };
+    // A first range that stops: the new file goes again, so the range may be sent again.
+    pump([&] { cutShort(postRequest(job, "1/1", "bytes 0-999/2000", pattern(1000)), 400); });
+    serveFor(100ms);
+    EXPECT_FALSE(std::filesystem::exists(pageFile(job, 1)));
+    EXPECT_EQ(post(job, "1/1", "bytes 0-999/2000", pattern(1000)).status, 200);
+    // A later range that stops: the file is cut back to where the range began.
+    pump([&] {
+        cutShort(postRequest(job, "1/1", "bytes 1000-1999/2000", pattern(1000, 1000)), 10);
+    });
+    serveFor(100ms);
+    EXPECT_EQ(stored(job, 1), pattern(1000));
+    EXPECT_EQ(post(job, "1/1", "bytes 1000-1999/2000", pattern(1000, 1000)).status, 200);
+    EXPECT_EQ(stored(job, 1), pattern(2000));
+    EXPECT_EQ(status(job), Job::kReady);
+}
+
+TEST_F(HostileClientTest, FailedWriteIsAnswered500AndCutBack) {
+    const int job = openJob();
+    ASSERT_EQ(post(job, "1/1", "bytes 0-99/300", pattern(100)).status, 200);
+    // Files of this process may not grow past 150 bytes: the next range fails half way.
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 150;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const auto reply = post(job, "1/1", "bytes 100-199/300", pattern(100, 100));
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(stored(job, 1), pattern(100));
+    EXPECT_EQ(post(job, "1/1", "bytes 100-299/300", pattern(200, 100)).status, 200);
+    EXPECT_EQ(stored(job, 1), pattern(300));
+}
+
+TEST_F(HostileClientTest, TricklingClientDoesNotHoldUpTheOthers) {
+    const int jobA = openJob();
+    const int jobB = openJob();
+    const uint16_t port = port_;
+    std::atomic<bool> uploadsDone{false};
+    std::atomic<bool> trickleDoneFirst{false};
+    const std::string slow = DirectClient::request("GET", "/printers", "", "");
+    const std::string pageA = pattern(3 * 1024 * 1024);
+    const std::string pageB = pattern(2 * 1024 * 1024, 5);
+    const auto replies = pump([&] {
+        std::thread trickler([&] {
+            DirectClient client(port);
+            // One byte a second, never stopping long enough to be idle.
+            client.trickle(slow.substr(0, 5), 1000ms);
+            trickleDoneFirst = !uploadsDone;
+        });
+        std::vector<int> statuses;
+        for (const auto& [job, page] : {std::pair{jobA, &pageA}, std::pair{jobB, &pageB}}) {
+            for (size_t at = 0; at < page->size(); at += 131071) {
+                const std::string piece = page->substr(at, 131071);
+                const std::string range = "bytes " + std::to_string(at) + "-" +
+                                          std::to_string(at + piece.size() - 1) + "/" +
+                                          std::to_string(page->size());
+                DirectClient client(port);
+                client.send(postRequest(job, "1/1", range, piece));
+                statuses.push_back(client.receive().status);
+            }
+        }
+        uploadsDone = true;
+        trickler.join();
+        return statuses;
+    });
+    EXPECT_FALSE(trickleDoneFirst);
+    EXPECT_EQ(std::count(replies.begin(), replies.end(), 200), static_cast<long>(replies.size()));
+    EXPECT_EQ(stored(jobA, 1), pageA);
+    EXPECT_EQ(stored(jobB, 1), pageB);
+}
+
+TEST_F(HostileClientTest, StalledClientIsAnswered408AndDropped) {
+    const uint16_t port = port_;
+    const auto reply = pump([port] {
+        DirectClient client(port);
+        client.send("POST /newjob HTTP/1.1\r\nContent-Length: 100\r\n\r\n<data>");
+        return client.receive(10s);
+    });
+    EXPECT_EQ(reply.status, 408);
+    serveFor(100ms);
+    EXPECT_EQ(server_->connectionCount(), 0u);
+}
+
+TEST_F(HostileClientTest, SixtyFifthConnectionIsAnswered503AndTheSlotComesBack) {
+    const uint16_t port = port_;
+    std::vector<std::unique_ptr<DirectClient>> idle;
+    pump([&] {
+        for (int i = 0; i < 64; ++i)
+            idle.push_back(std::make_unique<DirectClient>(port));
+        // Every idle connection has reached the server once the 65th is turned away.
+        std::this_thread::sleep_for(300ms);
+    });
+    EXPECT_EQ(server_->connectionCount(), 64u);
+    EXPECT_EQ(exchange(DirectClient::request("GET", "/hello", "", "")).status, 503);
+    idle.pop_back();
+    serveFor(200ms);
+    EXPECT_TRUE(helloAnswers());
+}
+
+TEST_F(HostileClientTest, BytesThatAreNotHttpCloseTheConnectionWithoutAnswer) {
+    const auto reply =
+        exchange(std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11) + "\r\n\r\n");
+    EXPECT_EQ(reply.status, 0);
+    EXPECT_EQ(reply.raw, "");
+    EXPECT_TRUE(helloAnswers());
+}
+
+TEST_F(HostileClientTest, TwoConnectionsNeverWriteOnePageAtOnce) {
+    const int job = openJob();
+    const uint16_t port = port_;
+    const std::string first = postRequest(job, "1/1", "bytes 0-999/1000", pattern(1000));
+    const auto [secondStatus, firstStatus] = pump([&] {
+        DirectClient slow(port);
+        slow.send(first.substr(0, first.size() - 500));
+        std::this_thread::sleep_for(200ms);
+        DirectClient other(port);
+        other.send(postRequest(job, "1/1", "bytes 0-999/1000", std::string(1000, 'x')));
+        const int otherStatus = other.receive().status;
+        slow.send(first.substr(first.size() - 500));
+        return std::pair{otherStatus, slow.receive().status};
+    });
+    EXPECT_EQ(secondStatus, 500);
+    EXPECT_EQ(firstStatus, 200);
+    EXPECT_EQ(stored(job, 1), pattern(1000));
+}
+
+TEST_F(HostileClientTest, JobDroppedWhileItsRangeArrivesKeepsNothing) {
+    const int job = openJob();
+    const uint16_t port = port_;
+    const std::string request = postRequest(job, "1/1", "bytes 0-999/1000", pattern(1000));
+    const std::filesystem::path file = pageFile(job, 1);
+    std::atomic<bool> halfSent{false};
+    std::atomic<bool> dropped{false};
+    auto client = std::async(std::launch::async, [&] {
+        DirectClient sender(port);
+        sender.send(request.substr(0, request.size() - 100));
+        halfSent = true;
+        while (!dropped)
+            std::this_thread::sleep_for(10ms);
+        sender.send(request.substr(request.size() - 100));
+        return sender.receive().status;
+    });
+    while (!halfSent)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    serveFor(100ms);
+    jobs_.removeAllObjects();
+    dropped = true;
+    while (client.wait_for(0s) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(client.get(), 500);
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(HostileClientTest, PlantedLinkIsNeverWrittenThrough) {
+    const int job = openJob();
+    const std::filesystem::path outside = profile_.path() / "outside.txt";
+    test::ScratchDirectory::writeFile(outside, "keep");
+    std::filesystem::create_directories(pageFile(job, 1).parent_path());
+    std::filesystem::create_symlink(outside, pageFile(job, 1));
+    EXPECT_EQ(post(job, "1/1", std::nullopt, pattern(10)).status, 500);
+    EXPECT_EQ(test::ScratchDirectory::readFile(outside), "keep");
+}
+
+TEST_F(HostileClientTest, PipelinedSecondRequestIsIgnored) {
+    const int job = openJob();
+    const std::string twice = DirectClient::request("GET", "/hello", "", "") +
+                              postRequest(job, "1/1", std::nullopt, pattern(10));
+    const auto reply = exchange(twice);
+    EXPECT_EQ(reply.status, 501);
+    EXPECT_EQ(reply.raw.find("HTTP/1.1", 5), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(pageFile(job, 1)));
+}
+
+TEST_F(HostileClientTest, ExpectContinueGetsTheGoAheadOnlyForAnAcceptedRange) {
+    const int job = openJob();
+    const uint16_t port = port_;
+    auto headOnly = [port](std::string head) {
+        DirectClient client(port);
+        client.send(head);
+        return client.receive(1s).raw;
+    };
+    const std::string accepted = "POST /post HTTP/1.1\r\nTD-Job: " + std::to_string(job) +
+                                 "\r\nTD-Page: 1/1\r\nExpect: 100-continue\r\n"
+                                 "Content-Length: 10\r\n\r\n";
+    const std::string refused =
+        "POST /post HTTP/1.1\r\nTD-Job: 999\r\nTD-Page: 1/1\r\n"
+        "Expect: 100-continue\r\nContent-Length: 10\r\n\r\n";
+    EXPECT_TRUE(pump([&] { return headOnly(accepted); }).starts_with("HTTP/1.1 100 Continue"));
+    EXPECT_TRUE(pump([&] { return headOnly(refused); }).starts_with("HTTP/1.1 500"));
+}
+
+}  // namespace
+}  // namespace velmora::console
