@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -204,6 +205,30 @@ TEST_F(PrintingTest, APdfPageIsRenderedLikeAnImage) {
     // A5 has A4's ratio: the page fills the sheet.
     EXPECT_NEAR(box.width(), kA4Width / 2, 3);
     EXPECT_NEAR(box.height(), kA4Height / 2, 3);
+}
+
+TEST_F(PrintingTest, APdfPageOfAnotherShapeKeepsItsAspectRatio) {
+    // A landscape A4 page box on portrait A4 paper: full width, centred vertically, not
+    // stretched over the whole sheet.
+    job_.pages().emplace_back(1, "");
+    std::filesystem::create_directories(job_.getJobDir());
+    {
+        QPdfWriter writer(QString::fromStdString(job_.getFileNameForPage(0, false)));
+        writer.setPageLayout(
+            QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(0, 0, 0, 0)));
+        QPainter painter(&writer);
+        painter.fillRect(QRect(0, 0, writer.width(), writer.height()), Qt::black);
+    }
+    std::string reason;
+    ASSERT_TRUE(print(reason)) << reason;
+    constexpr int kDpi = 36;
+    const double pixelsPerPoint = kDpi / 72.0;
+    const QRectF expected =
+        PrintView::fitRect({kA4Height, kA4Width}, QRectF(0, 0, kA4Width, kA4Height));
+    const QRect box = PrintSystem::darkBox(PrintSystem::renderPage(output_, 1, kDpi));
+    EXPECT_NEAR(box.top(), expected.top() * pixelsPerPoint, 2);
+    EXPECT_NEAR(box.height(), expected.height() * pixelsPerPoint, 2);
+    EXPECT_NEAR(box.width(), expected.width() * pixelsPerPoint, 2);
 }
 
 TEST_F(PrintingTest, AnUnreadableOrEmptyPageStopsTheJobBeforeAnythingIsPrinted) {
