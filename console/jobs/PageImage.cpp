@@ -61,6 +61,12 @@ std::optional<QSizeF> PageImage::probe(const QString& path, std::string& error) 
     return QSizeF(size);
 }
 
+bool PageImage::verify(const QString& path, std::string& error) {
+    if (!probe(path, error))
+        return false;
+    return isPdf(path) || load(path, QSizeF(), error).has_value();
+}
+
 std::optional<QImage> PageImage::load(const QString& path, QSizeF fitPoints, std::string& error) {
     if (isPdf(path)) {
         QPdfDocument document;

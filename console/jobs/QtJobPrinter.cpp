@@ -74,7 +74,7 @@ bool QtJobPrinter::checkPages(const Job& job, std::string& reason) {
     for (int index = 0; index < static_cast<int>(job.pages().size()); ++index) {
         const QString path = QString::fromStdString(job.getFileNameForPage(index, false));
         std::string error;
-        if (!PageImage::probe(path, error)) {
+        if (!PageImage::verify(path, error)) {
             reason = "page " + std::to_string(job.pages()[static_cast<size_t>(index)].number()) +
                      ": " + error;
             return false;

@@ -231,6 +231,20 @@ TEST_F(PrintingTest, APdfPageOfAnotherShapeKeepsItsAspectRatio) {
     EXPECT_NEAR(box.width(), expected.width() * pixelsPerPoint, 2);
 }
 
+TEST_F(PrintingTest, APageWhoseHeaderIsSoundButWhoseBodyIsNotPrintsNothing) {
+    // The check before printing reads only headers; a later page that fails to decode must
+    // not let the pages drawn before it reach the queue as a partial job.
+    const int before = PrintSystem::instance()->jobCount();
+    addImagePage(100, 100);
+    addImagePage(200, 200);
+    const std::string second = job_.getFileNameForPage(1, false);
+    std::filesystem::resize_file(second, std::filesystem::file_size(second) / 2);
+    std::string reason;
+    EXPECT_FALSE(printer_.printJob(job_, "Fixture_File", reason));
+    ASSERT_TRUE(PrintSystem::instance()->waitUntilIdle());
+    EXPECT_EQ(PrintSystem::instance()->jobCount(), before);
+}
+
 TEST_F(PrintingTest, AnUnreadableOrEmptyPageStopsTheJobBeforeAnythingIsPrinted) {
     const int before = PrintSystem::instance()->jobCount();
     struct Case {
