@@ -171,12 +171,15 @@ class ProcessorServiceTest : public ::testing::Test {
     }
 
     // One change check as bob, merged into the list like the console's polling does.
-    void checkForJobs(bool incremental = true) {
+    // `tamper`, when given, rewrites the reply first, as a hostile service would send it.
+    void checkForJobs(bool incremental = true,
+                      const std::function<void(std::string&)>& tamper = {}) {
         const auto headers = inet_.dictionaryWithTDTokenHeader();
         std::string error;
-        const auto reply =
-            inet_.downloadData(service_->base() + "/fastCheck3.aspx?d=", &headers, error);
+        auto reply = inet_.downloadData(service_->base() + "/fastCheck3.aspx?d=", &headers, error);
         ASSERT_TRUE(reply) << error;
+        if (tamper)
+            tamper(*reply);
         auto document = std::make_shared<pugi::xml_document>();
         ASSERT_TRUE(document->load_string(reply->c_str())) << *reply;
         onMain([&] { jobs_->parse(document->child("response").child("jobs"), incremental, true); });
@@ -450,6 +453,19 @@ TEST_F(ProcessorServiceTest, PagesThatCannotBeDecodedFailTheirStep) {
         EXPECT_FALSE(fs::exists(jobDir(id) / "1.emf.enc.tmp"));
         EXPECT_FALSE(fs::exists(jobDir(id) / "1.emf.tmp"));
     }
+}
+
+TEST_F(ProcessorServiceTest, TwoPagesUnderOneNumberFailTheJobRatherThanPrintOneOfThemTwice) {
+    const int id = seedJob({true, "", ""}, 2);
+    checkForJobs(true, [](std::string& reply) {
+        const std::string second = "page-number=\"2\"";
+        const size_t at = reply.find(second);
+        ASSERT_NE(at, std::string::npos) << reply;
+        reply.replace(at, second.size(), "page-number=\"1\"");
+    });
+    ASSERT_TRUE(waitForState(id, {Job::kError, Job::kDone}));
+    EXPECT_EQ(snapshot(id).error(), "Incorrect filename");
+    EXPECT_EQ(soapCalls("UpdateJob", id), 0);
 }
 
 TEST_F(ProcessorServiceTest, AnUnreadablePageOrACancelledPanelKeepsTheJobAndItsFiles) {
