@@ -12,6 +12,8 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 
+#include <cups/cups.h>
+
 #include <algorithm>
 
 namespace velmora::console {
@@ -147,6 +149,13 @@ bool QtJobPrinter::paint(const PrintView& view, QPrinter& printer, std::string& 
     }
     if (!painter.end() || printer.printerState() == QPrinter::Error) {
         reason = "the print system refused the job";
+        return false;
+    }
+    // Qt submits the finished document to the scheduler and drops its answer (a refused copy
+    // count, for one); the answer is still this thread's last print system status.
+    if (printer.outputFormat() == QPrinter::NativeFormat &&
+        cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
+        reason = std::string("the print system refused the job: ") + cupsLastErrorString();
         return false;
     }
     return true;

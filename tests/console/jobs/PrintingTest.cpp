@@ -273,6 +273,30 @@ TEST_F(PrintingTest, AnUnreadableOrEmptyPageStopsTheJobBeforeAnythingIsPrinted) 
     EXPECT_EQ(PrintSystem::instance()->jobCount(), before);
 }
 
+TEST_F(PrintingTest, AJobTheSchedulerRefusesIsNeverReportedPrinted) {
+    // Settings from a hostile sender that the scheduler turns down: each job either reaches
+    // the queue or is reported as not printed, never printed into nothing.
+    struct Case {
+        const char* name;
+        std::string title;
+        int copies;
+    };
+    for (const Case& c : {Case{"line break in the title", "Invoice\nX-Injected: 1", 1},
+                          Case{"title of 1000 characters", std::string(1000, 't'), 1},
+                          Case{"a million copies", "Copies", 1000000}}) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        job_.setTitle(c.title);
+        job_.setCopies(c.copies);
+        addImagePage(60, 80);
+        const int before = PrintSystem::instance()->jobCount();
+        std::string reason;
+        const bool printed = printer_.printJob(job_, "Fixture_File", reason);
+        ASSERT_TRUE(PrintSystem::instance()->waitUntilIdle());
+        EXPECT_EQ(PrintSystem::instance()->jobCount(), before + (printed ? 1 : 0)) << reason;
+    }
+}
+
 TEST_F(PrintingTest, AMissingQueueIsReportedAsMissing) {
     EXPECT_TRUE(printer_.printerExists("Fixture_File"));
     EXPECT_FALSE(printer_.printerExists("No_Such_Queue"));
