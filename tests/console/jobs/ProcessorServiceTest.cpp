@@ -481,9 +481,16 @@ TEST_F(ProcessorServiceTest, AnUnreadablePageOrACancelledPanelKeepsTheJobAndItsF
     EXPECT_EQ(soapCalls("UpdateJob", unreadable), 0);
 
     panelAnswer_ = false;
+    // Asked for, so that the job waits until it asks for the panel and no worker copies it first.
+    setPermission(Permission::kAsk);
     const int cancelled = seedJob({true, "", ""}, 1);
     checkForJobs();
-    onMain([&] { jobs_->getJob(cancelled)->setShowDialog(true); });
+    onMain([&] {
+        Job* job = jobs_->getJob(cancelled);
+        job->setShowDialog(true);
+        job->setApproved(true);
+        processor_->dispatchJobs();
+    });
     ASSERT_TRUE(waitForState(cancelled, {Job::kError, Job::kDone}));
     EXPECT_EQ(snapshot(cancelled).error(), "Job was not printed");
     EXPECT_EQ(panelShown_, 1);
