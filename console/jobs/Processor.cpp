@@ -327,6 +327,12 @@ bool Processor::fetchKey(Job& copy) const {
         copy.setError(error);
         return false;
     }
+    // Kept, the key would be used for every later attempt without asking the service again.
+    if (!PageDecoder::isUsableKey(key)) {
+        logger_.error("Job {}: the service's key is not usable", copy.serverId());
+        copy.setError("Decryption failed");
+        return false;
+    }
     copy.setEncryptKey(key);
     return true;
 }

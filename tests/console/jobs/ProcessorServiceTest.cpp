@@ -468,6 +468,29 @@ TEST_F(ProcessorServiceTest, TwoPagesUnderOneNumberFailTheJobRatherThanPrintOneO
     EXPECT_EQ(soapCalls("UpdateJob", id), 0);
 }
 
+TEST_F(ProcessorServiceTest, AnUnusableServiceKeyIsNotKeptSoAnotherAttemptAsksAgain) {
+    for (const char* key : {"QUJD", "not base64!"}) {
+        SCOPED_TRACE(key);
+        const int id = nextId_++;
+        service_->seed("{\"jobs\": [{\"id\": " + std::to_string(id) +
+                       R"(, "sender": "alice", "printer": ")" + kPrinterId +
+                       R"(", "pack": false, "paper-orientation": "0", "pages": [{"base64": ")" +
+                       base64(std::string(48, 'x')) + R"("}], "encrypt-method": "AES0", "key": ")" +
+                       key + R"(", "key_password": ")" + deployment::jobPassword(id) + "\"}]}");
+        checkForJobs();
+        ASSERT_TRUE(waitForState(id, {Job::kError, Job::kDone}));
+        EXPECT_EQ(snapshot(id).error(), "Decryption failed");
+        // The user prints it again: the service is asked again, not the unusable key reused.
+        onMain([&] {
+            processor_->setStatus(Job::kWaiting, Job::Origin::kService, id);
+            processor_->dispatchJobs();
+        });
+        ASSERT_TRUE(waitForState(id, {Job::kError, Job::kDone}));
+        EXPECT_EQ(soapCalls("GetKey", id), 2);
+        EXPECT_EQ(downloads(id), 1);
+    }
+}
+
 TEST_F(ProcessorServiceTest, AnUnreadablePageOrACancelledPanelKeepsTheJobAndItsFiles) {
     const int unreadable = nextId_++;
     service_->seed(
