@@ -41,6 +41,11 @@ int PageDecoder::createFresh(const std::filesystem::path& path) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
+bool PageDecoder::isUsableKey(const std::string& base64Key) {
+    const std::optional<std::vector<uint8_t>> key = dataWithBase64EncodedString(base64Key);
+    return key && key->size() >= kJobFileKeySize;
+}
+
 bool PageDecoder::decrypt(const std::filesystem::path& source, const std::filesystem::path& target,
                           const std::string& base64Key, std::string& error) {
     const std::optional<std::vector<uint8_t>> key = dataWithBase64EncodedString(base64Key);

@@ -13,6 +13,8 @@ class PageDecoder {
     // A page never unpacks to more than this.
     static constexpr uint64_t kMaxPlainBytes = uint64_t{2} << 30;
 
+    // True when the Base64 text decodes to a key long enough to decrypt with.
+    static bool isUsableKey(const std::string& base64Key);
     // Decrypts `source` into the new file `target` with the job key given as Base64 text.
     static bool decrypt(const std::filesystem::path& source, const std::filesystem::path& target,
                         const std::string& base64Key, std::string& error);

@@ -61,6 +61,12 @@ std::optional<QSizeF> PageImage::probe(const QString& path, std::string& error) 
     return QSizeF(size);
 }
 
+bool PageImage::verify(const QString& path, std::string& error) {
+    if (!probe(path, error))
+        return false;
+    return isPdf(path) || load(path, QSizeF(), error).has_value();
+}
+
 std::optional<QImage> PageImage::load(const QString& path, QSizeF fitPoints, std::string& error) {
     if (isPdf(path)) {
         QPdfDocument document;
@@ -68,9 +74,17 @@ std::optional<QImage> PageImage::load(const QString& path, QSizeF fitPoints, std
             error = "the PDF page cannot be read";
             return std::nullopt;
         }
+        const QSizeF box = document.pagePointSize(0);
+        if (!usable(box)) {
+            error = "the PDF page is empty";
+            return std::nullopt;
+        }
+        // Rendering stretches the page to the size asked for: ask for the page's own shape,
+        // fitted, so that the fit that draws it has nothing left to change.
+        const QSizeF fitted = box.scaled(fitPoints, Qt::KeepAspectRatio);
         const double scale = kPdfDotsPerInch / kPointsPerInch;
-        const QSize pixels(std::max(1, static_cast<int>(std::lround(fitPoints.width() * scale))),
-                           std::max(1, static_cast<int>(std::lround(fitPoints.height() * scale))));
+        const QSize pixels(std::max(1, static_cast<int>(std::lround(fitted.width() * scale))),
+                           std::max(1, static_cast<int>(std::lround(fitted.height() * scale))));
         QImage image = document.render(0, pixels);
         if (image.isNull()) {
             error = "the PDF page cannot be rendered";

@@ -22,6 +22,10 @@ class PageImage {
     // The image's size in pixels (for a PDF page, in points) from the file's header alone;
     // nullopt with the reason when the file is not a readable, non-empty image.
     static std::optional<QSizeF> probe(const QString& path, std::string& error);
+    // The probe, then for an image a whole decode, dropped at once: a file whose header is sound
+    // but whose body is not must fail before the first page reaches the print system, which
+    // cannot take back pages already drawn.
+    static bool verify(const QString& path, std::string& error);
     // Decodes the page. `fitPoints`: the area the page will fill, which sets a PDF page's
     // rendering size.
     static std::optional<QImage> load(const QString& path, QSizeF fitPoints, std::string& error);

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 namespace velmora::console {
@@ -41,6 +42,17 @@ bool renameFile(const std::string& from, const std::string& to) {
     std::error_code ec;
     fs::rename(from, to, ec);
     return !ec;
+}
+
+// Page files are named by page number: two pages under one number would share one file, and
+// the second would print the first's image.
+bool pageNumbersRepeat(const Job& job) {
+    std::set<int> seen;
+    for (const auto& page : job.pages()) {
+        if (!seen.insert(page.number()).second)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -239,7 +251,12 @@ void Processor::downloadJob(Job& copy) {
     logger_.notice("Download job {}", copy.serverId());
     bool resolved = true;
     int32_t result = Job::kReady;
-    for (int index = 0; index < static_cast<int>(copy.pages().size()); ++index) {
+    if (pageNumbersRepeat(copy)) {
+        copy.setError("Incorrect filename");
+        result = Job::kError;
+    }
+    for (int index = 0; result != Job::kError && index < static_cast<int>(copy.pages().size());
+         ++index) {
         if (quitting_ || !downloadPage(index, copy, resolved)) {
             result = Job::kError;
             break;
@@ -308,6 +325,12 @@ bool Processor::fetchKey(Job& copy) const {
     if (!with_.inetProvider.getKey(key, copy.serverId(), deployment::jobPassword(copy.serverId()),
                                    false, error)) {
         copy.setError(error);
+        return false;
+    }
+    // Kept, the key would be used for every later attempt without asking the service again.
+    if (!PageDecoder::isUsableKey(key)) {
+        logger_.error("Job {}: the service's key is not usable", copy.serverId());
+        copy.setError("Decryption failed");
         return false;
     }
     copy.setEncryptKey(key);

@@ -12,6 +12,8 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 
+#include <cups/cups.h>
+
 #include <algorithm>
 
 namespace velmora::console {
@@ -74,7 +76,7 @@ bool QtJobPrinter::checkPages(const Job& job, std::string& reason) {
     for (int index = 0; index < static_cast<int>(job.pages().size()); ++index) {
         const QString path = QString::fromStdString(job.getFileNameForPage(index, false));
         std::string error;
-        if (!PageImage::probe(path, error)) {
+        if (!PageImage::verify(path, error)) {
             reason = "page " + std::to_string(job.pages()[static_cast<size_t>(index)].number()) +
                      ": " + error;
             return false;
@@ -147,6 +149,13 @@ bool QtJobPrinter::paint(const PrintView& view, QPrinter& printer, std::string& 
     }
     if (!painter.end() || printer.printerState() == QPrinter::Error) {
         reason = "the print system refused the job";
+        return false;
+    }
+    // Qt submits the finished document to the scheduler and drops its answer (a refused copy
+    // count, for one); the answer is still this thread's last print system status.
+    if (printer.outputFormat() == QPrinter::NativeFormat &&
+        cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
+        reason = std::string("the print system refused the job: ") + cupsLastErrorString();
         return false;
     }
     return true;

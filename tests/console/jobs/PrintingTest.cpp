@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -206,6 +207,44 @@ TEST_F(PrintingTest, APdfPageIsRenderedLikeAnImage) {
     EXPECT_NEAR(box.height(), kA4Height / 2, 3);
 }
 
+TEST_F(PrintingTest, APdfPageOfAnotherShapeKeepsItsAspectRatio) {
+    // A landscape A4 page box on portrait A4 paper: full width, centred vertically, not
+    // stretched over the whole sheet.
+    job_.pages().emplace_back(1, "");
+    std::filesystem::create_directories(job_.getJobDir());
+    {
+        QPdfWriter writer(QString::fromStdString(job_.getFileNameForPage(0, false)));
+        writer.setPageLayout(
+            QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(0, 0, 0, 0)));
+        QPainter painter(&writer);
+        painter.fillRect(QRect(0, 0, writer.width(), writer.height()), Qt::black);
+    }
+    std::string reason;
+    ASSERT_TRUE(print(reason)) << reason;
+    constexpr int kDpi = 36;
+    const double pixelsPerPoint = kDpi / 72.0;
+    const QRectF expected =
+        PrintView::fitRect({kA4Height, kA4Width}, QRectF(0, 0, kA4Width, kA4Height));
+    const QRect box = PrintSystem::darkBox(PrintSystem::renderPage(output_, 1, kDpi));
+    EXPECT_NEAR(box.top(), expected.top() * pixelsPerPoint, 2);
+    EXPECT_NEAR(box.height(), expected.height() * pixelsPerPoint, 2);
+    EXPECT_NEAR(box.width(), expected.width() * pixelsPerPoint, 2);
+}
+
+TEST_F(PrintingTest, APageWhoseHeaderIsSoundButWhoseBodyIsNotPrintsNothing) {
+    // The check before printing reads only headers; a later page that fails to decode must
+    // not let the pages drawn before it reach the queue as a partial job.
+    const int before = PrintSystem::instance()->jobCount();
+    addImagePage(100, 100);
+    addImagePage(200, 200);
+    const std::string second = job_.getFileNameForPage(1, false);
+    std::filesystem::resize_file(second, std::filesystem::file_size(second) / 2);
+    std::string reason;
+    EXPECT_FALSE(printer_.printJob(job_, "Fixture_File", reason));
+    ASSERT_TRUE(PrintSystem::instance()->waitUntilIdle());
+    EXPECT_EQ(PrintSystem::instance()->jobCount(), before);
+}
+
 TEST_F(PrintingTest, AnUnreadableOrEmptyPageStopsTheJobBeforeAnythingIsPrinted) {
     const int before = PrintSystem::instance()->jobCount();
     struct Case {
@@ -232,6 +271,30 @@ TEST_F(PrintingTest, AnUnreadableOrEmptyPageStopsTheJobBeforeAnythingIsPrinted) 
     }
     ASSERT_TRUE(PrintSystem::instance()->waitUntilIdle());
     EXPECT_EQ(PrintSystem::instance()->jobCount(), before);
+}
+
+TEST_F(PrintingTest, AJobTheSchedulerRefusesIsNeverReportedPrinted) {
+    // Settings from a hostile sender that the scheduler turns down: each job either reaches
+    // the queue or is reported as not printed, never printed into nothing.
+    struct Case {
+        const char* name;
+        std::string title;
+        int copies;
+    };
+    for (const Case& c : {Case{"line break in the title", "Invoice\nX-Injected: 1", 1},
+                          Case{"title of 1000 characters", std::string(1000, 't'), 1},
+                          Case{"a million copies", "Copies", 1000000}}) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        job_.setTitle(c.title);
+        job_.setCopies(c.copies);
+        addImagePage(60, 80);
+        const int before = PrintSystem::instance()->jobCount();
+        std::string reason;
+        const bool printed = printer_.printJob(job_, "Fixture_File", reason);
+        ASSERT_TRUE(PrintSystem::instance()->waitUntilIdle());
+        EXPECT_EQ(PrintSystem::instance()->jobCount(), before + (printed ? 1 : 0)) << reason;
+    }
 }
 
 TEST_F(PrintingTest, AMissingQueueIsReportedAsMissing) {

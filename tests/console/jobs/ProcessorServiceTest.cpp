@@ -171,12 +171,15 @@ class ProcessorServiceTest : public ::testing::Test {
     }
 
     // One change check as bob, merged into the list like the console's polling does.
-    void checkForJobs(bool incremental = true) {
+    // `tamper`, when given, rewrites the reply first, as a hostile service would send it.
+    void checkForJobs(bool incremental = true,
+                      const std::function<void(std::string&)>& tamper = {}) {
         const auto headers = inet_.dictionaryWithTDTokenHeader();
         std::string error;
-        const auto reply =
-            inet_.downloadData(service_->base() + "/fastCheck3.aspx?d=", &headers, error);
+        auto reply = inet_.downloadData(service_->base() + "/fastCheck3.aspx?d=", &headers, error);
         ASSERT_TRUE(reply) << error;
+        if (tamper)
+            tamper(*reply);
         auto document = std::make_shared<pugi::xml_document>();
         ASSERT_TRUE(document->load_string(reply->c_str())) << *reply;
         onMain([&] { jobs_->parse(document->child("response").child("jobs"), incremental, true); });
@@ -452,6 +455,42 @@ TEST_F(ProcessorServiceTest, PagesThatCannotBeDecodedFailTheirStep) {
     }
 }
 
+TEST_F(ProcessorServiceTest, TwoPagesUnderOneNumberFailTheJobRatherThanPrintOneOfThemTwice) {
+    const int id = seedJob({true, "", ""}, 2);
+    checkForJobs(true, [](std::string& reply) {
+        const std::string second = "page-number=\"2\"";
+        const size_t at = reply.find(second);
+        ASSERT_NE(at, std::string::npos) << reply;
+        reply.replace(at, second.size(), "page-number=\"1\"");
+    });
+    ASSERT_TRUE(waitForState(id, {Job::kError, Job::kDone}));
+    EXPECT_EQ(snapshot(id).error(), "Incorrect filename");
+    EXPECT_EQ(soapCalls("UpdateJob", id), 0);
+}
+
+TEST_F(ProcessorServiceTest, AnUnusableServiceKeyIsNotKeptSoAnotherAttemptAsksAgain) {
+    for (const char* key : {"QUJD", "not base64!"}) {
+        SCOPED_TRACE(key);
+        const int id = nextId_++;
+        service_->seed("{\"jobs\": [{\"id\": " + std::to_string(id) +
+                       R"(, "sender": "alice", "printer": ")" + kPrinterId +
+                       R"(", "pack": false, "paper-orientation": "0", "pages": [{"base64": ")" +
+                       base64(std::string(48, 'x')) + R"("}], "encrypt-method": "AES0", "key": ")" +
+                       key + R"(", "key_password": ")" + deployment::jobPassword(id) + "\"}]}");
+        checkForJobs();
+        ASSERT_TRUE(waitForState(id, {Job::kError, Job::kDone}));
+        EXPECT_EQ(snapshot(id).error(), "Decryption failed");
+        // The user prints it again: the service is asked again, not the unusable key reused.
+        onMain([&] {
+            processor_->setStatus(Job::kWaiting, Job::Origin::kService, id);
+            processor_->dispatchJobs();
+        });
+        ASSERT_TRUE(waitForState(id, {Job::kError, Job::kDone}));
+        EXPECT_EQ(soapCalls("GetKey", id), 2);
+        EXPECT_EQ(downloads(id), 1);
+    }
+}
+
 TEST_F(ProcessorServiceTest, AnUnreadablePageOrACancelledPanelKeepsTheJobAndItsFiles) {
     const int unreadable = nextId_++;
     service_->seed(
@@ -465,9 +504,16 @@ TEST_F(ProcessorServiceTest, AnUnreadablePageOrACancelledPanelKeepsTheJobAndItsF
     EXPECT_EQ(soapCalls("UpdateJob", unreadable), 0);
 
     panelAnswer_ = false;
+    // Asked for, so that the job waits until it asks for the panel and no worker copies it first.
+    setPermission(Permission::kAsk);
     const int cancelled = seedJob({true, "", ""}, 1);
     checkForJobs();
-    onMain([&] { jobs_->getJob(cancelled)->setShowDialog(true); });
+    onMain([&] {
+        Job* job = jobs_->getJob(cancelled);
+        job->setShowDialog(true);
+        job->setApproved(true);
+        processor_->dispatchJobs();
+    });
     ASSERT_TRUE(waitForState(cancelled, {Job::kError, Job::kDone}));
     EXPECT_EQ(snapshot(cancelled).error(), "Job was not printed");
     EXPECT_EQ(panelShown_, 1);
