@@ -8,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -126,6 +127,8 @@ PageDownloader::Outcome PageDownloader::download(const std::string& url, const H
     // line keeps going as long as bytes keep arriving.
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, idleSeconds);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(std::clamp(limits_.overallSeconds, 0.001, 86400.0) * 1000));
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, checkCancelled);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, cancelled_);
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);

@@ -20,6 +20,9 @@ class PageDownloader {
         uint64_t maxBytes = kMaxPageBytes;
         // The download fails when no byte arrives for this long.
         double idleSeconds = 10;
+        // ...and when it is not complete after this long, however steadily a service drips it:
+        // the one download worker must come free again.
+        double overallSeconds = 600;
     };
 
     // A page download larger than this is refused.

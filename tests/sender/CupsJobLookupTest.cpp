@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "tests/sender/ServiceFixture.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PrivateCupsd.h"
-#include "tests/sender/ServiceFixture.h"
 
 namespace velmora::test {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "core/Deployment.h"
-#include "tests/support/RefServiceProcess.h"
 #include "tests/sender/SenderFixture.h"
+#include "tests/support/RefServiceProcess.h"
 
 namespace velmora::test {
 

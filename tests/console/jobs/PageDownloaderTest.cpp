@@ -93,6 +93,14 @@ TEST_F(PageDownloaderTest, ASlowButSteadyPageCompletes) {
     EXPECT_EQ(ScratchDirectory::readFile(target()), std::string(30, 'd'));
 }
 
+TEST_F(PageDownloaderTest, ADripThatNeverFallsSilentStillEndsAtTheOverallDeadline) {
+    LoopbackHttpServer::Reply drip = answer(200, std::string(100, 'd'));
+    drip.tricklePauseMilliseconds = 60;  // 6 s in all, never a second of silence
+    EXPECT_EQ(fetch(drip, {1 << 20, 1, 1}), PageDownloader::Outcome::kTransferFailed);
+    EXPECT_EQ(error_, "The request timed out.");
+    EXPECT_TRUE(leftNothing());
+}
+
 TEST_F(PageDownloaderTest, ALinkAtTheTemporaryNameIsReplacedNotFollowed) {
     const fs::path victim = scratch_.path() / "victim";
     ScratchDirectory::writeFile(victim, "keep me");
