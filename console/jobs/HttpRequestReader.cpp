@@ -9,7 +9,8 @@ namespace velmora::console {
 
 namespace http = boost::beast::http;
 
-HttpRequestReader::HttpRequestReader(size_t maxHeadBytes) : piece_(kPieceSize) {
+HttpRequestReader::HttpRequestReader(size_t maxHeadBytes)
+    : piece_(kPieceSize), maxHeadBytes_(maxHeadBytes) {
     parser_.header_limit(static_cast<std::uint32_t>(maxHeadBytes));
     // Body sizes are the handlers' business; they see the length before any byte. (Boost
     // 1.74 compares a length with an empty limit as if it were exceeded, so no boost::none.)
@@ -42,6 +43,8 @@ HttpRequestReader::Event HttpRequestReader::next() {
     const size_t used =
         parser_.put(boost::asio::buffer(input_.data() + offset_, input_.size() - offset_), error);
     offset_ += used;
+    if (!headSeen_)
+        headBytes_ += used;
     if (offset_ == input_.size()) {
         input_.clear();
         offset_ = 0;
@@ -50,6 +53,8 @@ HttpRequestReader::Event HttpRequestReader::next() {
         error = {};
 
     if (!headSeen_ && parser_.is_header_done()) {
+        if (headBytes_ > maxHeadBytes_)
+            return *(end_ = Event::kHeadTooLarge);
         headSeen_ = true;
         // From here on every call takes as much body as fits one piece.
         parser_.eager(true);

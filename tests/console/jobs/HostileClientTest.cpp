@@ -51,6 +51,20 @@ TEST_F(HostileClientTest, OversizedHeadIsAnswered431) {
     EXPECT_TRUE(helloAnswers());
 }
 
+TEST_F(HostileClientTest, HeadLimitCountsTheRequestLine) {
+    // The request line alone is longer than the slack a limit on the fields alone would give.
+    const std::string requestLine = "GET /hello?" + std::string(200, 'q') + " HTTP/1.1\r\n";
+    for (const auto& [size, answer] : {std::pair{16383, 501}, {16384, 501}, {16385, 431}}) {
+        SCOPED_TRACE(size);
+        const std::string field = "X-Filler: ";
+        const std::string head = requestLine + field +
+                                 std::string(size - requestLine.size() - field.size() - 4, 'a') +
+                                 "\r\n\r\n";
+        ASSERT_EQ(head.size(), static_cast<size_t>(size));
+        EXPECT_EQ(exchange(head).status, answer);
+    }
+}
+
 TEST_F(HostileClientTest, OversizedBodiesAreRefusedBeforeTheyAreSent) {
     const int job = openJob();
     struct Oversized {
