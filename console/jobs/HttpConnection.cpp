@@ -17,6 +17,9 @@ constexpr qint64 kReadBufferBytes = 256 * 1024;
 // connection before the client has read the answer.
 constexpr std::chrono::milliseconds kLingerTime{2000};
 constexpr qint64 kLingerBytes = 1024 * 1024;
+// A client must send at least this much per idle period (or complete its head) to count as
+// active: one that drips a byte now and then would otherwise hold its slot for ever.
+constexpr uint64_t kMinBytesPerIdlePeriod = 4096;
 
 bool wantsContinue(const HttpRequestHead& head) {
     const std::optional<std::string_view> expect = head.headerForKey("Expect");
@@ -81,7 +84,9 @@ void HttpConnection::readAvailable() {
         const qint64 got = socket_->read(buffer.data(), static_cast<qint64>(buffer.size()));
         if (got <= 0)
             return;
-        timer_.start(limits_.idleTimeout);
+        progressBytes_ += static_cast<uint64_t>(got);
+        if (progressBytes_ >= kMinBytesPerIdlePeriod)
+            restartIdleTimer();
         reader_.append(std::string_view(buffer.data(), static_cast<size_t>(got)));
         consume();
     }
@@ -112,7 +117,13 @@ void HttpConnection::consume() {
     }
 }
 
+void HttpConnection::restartIdleTimer() {
+    progressBytes_ = 0;
+    timer_.start(limits_.idleTimeout);
+}
+
 void HttpConnection::startHandler() {
+    restartIdleTimer();
     const HttpRequestHead head = reader_.head();
     handler_ = handlerFactory_(head);
     const std::optional<uint64_t> length = reader_.contentLength();

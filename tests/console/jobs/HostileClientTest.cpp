@@ -191,6 +191,48 @@ TEST_F(HostileClientTest, TricklingClientDoesNotHoldUpTheOthers) {
     EXPECT_EQ(stored(jobB, 1), pageB);
 }
 
+TEST_F(HostileClientTest, SixtyFourTricklersLoseTheirSlotsToAnUpload) {
+    const int job = openJob();
+    const uint16_t port = port_;
+    const std::string page = pattern(200 * 1024);
+    std::atomic<bool> stop{false};
+    const auto [firstStatus, laterStatus] = pump([&] {
+        std::vector<std::thread> tricklers;
+        for (int i = 0; i < 64; ++i) {
+            tricklers.emplace_back([&] {
+                DirectClient client(port);
+                const std::string head = DirectClient::request("GET", "/printers", "", "");
+                // One byte a second: never idle for as long as the limit, never done.
+                for (size_t at = 0; at < head.size() && !stop; ++at) {
+                    if (!client.send(head.substr(at, 1)))
+                        return;
+                    std::this_thread::sleep_for(1000ms);
+                }
+            });
+        }
+        std::this_thread::sleep_for(500ms);
+        const std::string upload = postRequest(job, "1/1", std::nullopt, page);
+        auto send = [&] {
+            DirectClient client(port);
+            client.send(upload);
+            return client.receive(3s).status;
+        };
+        const int first = send();
+        int later = first;
+        for (int attempt = 0; attempt < 40 && later != 200; ++attempt) {
+            std::this_thread::sleep_for(250ms);
+            later = send();
+        }
+        stop = true;
+        for (std::thread& trickler : tricklers)
+            trickler.join();
+        return std::pair{first, later};
+    });
+    EXPECT_EQ(firstStatus, 503);
+    EXPECT_EQ(laterStatus, 200);
+    EXPECT_EQ(stored(job, 1), page);
+}
+
 TEST_F(HostileClientTest, StalledClientIsAnswered408AndDropped) {
     const uint16_t port = port_;
     const auto reply = pump([port] {
