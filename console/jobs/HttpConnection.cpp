@@ -125,8 +125,12 @@ void HttpConnection::restartIdleTimer() {
 void HttpConnection::startHandler() {
     restartIdleTimer();
     const HttpRequestHead head = reader_.head();
-    handler_ = handlerFactory_(head);
     const std::optional<uint64_t> length = reader_.contentLength();
+    // A body in a coding other than chunked has no length the reader could go by: it would be
+    // taken as empty and its bytes as the next request.
+    if (head.headerForKey("Transfer-Encoding") && length)
+        return answer(HttpResponse::withStatus(400));
+    handler_ = handlerFactory_(head);
     if (length && *length > handler_->bodyLimit())
         return answer(HttpResponse::withStatus(413));
     if (std::optional<HttpResponse> early = handler_->headReceived(length))

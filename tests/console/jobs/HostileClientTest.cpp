@@ -110,6 +110,16 @@ TEST_F(HostileClientTest, ChunkedBodyLongerThanItsRangeLeavesTheFileAsItWas) {
     EXPECT_EQ(stored(job, 1), pattern(100));
 }
 
+TEST_F(HostileClientTest, BodyInACodingOtherThanChunkedIsRefused) {
+    const int job = openJob();
+    const std::string request = "POST /post HTTP/1.1\r\nTD-Job: " + std::to_string(job) +
+                                "\r\nTD-Page: 1/1\r\nTransfer-Encoding: gzip\r\n\r\n" +
+                                pattern(100);
+    EXPECT_EQ(exchange(request).status, 400);
+    EXPECT_FALSE(std::filesystem::exists(pageFile(job, 1)));
+    EXPECT_EQ(status(job), Job::kUploading);
+}
+
 TEST_F(HostileClientTest, BodyThatStopsEarlyLeavesNothingOfItsRange) {
     const int job = openJob();
     const uint16_t port = port_;
