@@ -9,6 +9,21 @@ namespace velmora::console {
 
 namespace http = boost::beast::http;
 
+namespace {
+
+// The path of an origin-form target ("/post?x") or of an absolute-form one
+// ("http://host/post?x"), which a server must take as well.
+std::string originFormPath(std::string_view target) {
+    const size_t scheme = target.find("://");
+    if (!target.starts_with('/') && scheme != std::string_view::npos) {
+        const size_t slash = target.find('/', scheme + 3);
+        target = slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
+    }
+    return std::string(target.substr(0, target.find('?')));
+}
+
+}  // namespace
+
 HttpRequestReader::HttpRequestReader(size_t maxHeadBytes)
     : piece_(kPieceSize), maxHeadBytes_(maxHeadBytes) {
     parser_.header_limit(static_cast<std::uint32_t>(maxHeadBytes));
@@ -80,7 +95,7 @@ HttpRequestHead HttpRequestReader::head() const {
     HttpRequestHead head;
     head.method = std::string(message.method_string());
     head.target = std::string(message.target());
-    head.path = head.target.substr(0, head.target.find('?'));
+    head.path = originFormPath(head.target);
     for (const auto& field : message)
         head.headerFields.emplace_back(std::string(field.name_string()),
                                        std::string(field.value()));

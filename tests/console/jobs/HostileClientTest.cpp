@@ -271,6 +271,12 @@ TEST_F(HostileClientTest, SixtyFifthConnectionIsAnswered503AndTheSlotComesBack) 
     EXPECT_TRUE(helloAnswers());
 }
 
+TEST_F(HostileClientTest, AbsoluteFormTargetReachesItsHandler) {
+    const auto reply = exchange("GET http://127.0.0.1/printers HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_NE(reply.body.find(publicId("Shared_Queue")), std::string::npos);
+}
+
 TEST_F(HostileClientTest, BytesThatAreNotHttpCloseTheConnectionWithoutAnswer) {
     const auto reply =
         exchange(std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11) + "\r\n\r\n");
