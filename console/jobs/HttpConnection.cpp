@@ -55,6 +55,7 @@ HttpConnection::HttpConnection(QTcpSocket* socket, HandlerFactory handlerFactory
         if (phase_ == Phase::kAnswering && socket_->bytesToWrite() == 0)
             answerWritten();
     });
+    lastActivity_ = std::chrono::steady_clock::now();
     timer_.setSingleShot(true);
     QObject::connect(&timer_, &QTimer::timeout, raw, [this] { timedOut(); });
     timer_.start(limits_.idleTimeout);
@@ -84,9 +85,11 @@ void HttpConnection::readAvailable() {
         const qint64 got = socket_->read(buffer.data(), static_cast<qint64>(buffer.size()));
         if (got <= 0)
             return;
+        // The timer is not re-armed on every read (that costs more than the read on a fast
+        // upload); it checks when it fires whether the connection really was silent.
         progressBytes_ += static_cast<uint64_t>(got);
         if (progressBytes_ >= kMinBytesPerIdlePeriod)
-            restartIdleTimer();
+            noteActivity();
         reader_.append(std::string_view(buffer.data(), static_cast<size_t>(got)));
         consume();
     }
@@ -117,13 +120,13 @@ void HttpConnection::consume() {
     }
 }
 
-void HttpConnection::restartIdleTimer() {
+void HttpConnection::noteActivity() {
     progressBytes_ = 0;
-    timer_.start(limits_.idleTimeout);
+    lastActivity_ = std::chrono::steady_clock::now();
 }
 
 void HttpConnection::startHandler() {
-    restartIdleTimer();
+    noteActivity();
     const HttpRequestHead head = reader_.head();
     const std::optional<uint64_t> length = reader_.contentLength();
     // A body in a coding other than chunked has no length the reader could go by: it would be
@@ -157,11 +160,18 @@ void HttpConnection::answer(const HttpResponse& response) {
     const std::string bytes = response.serialize();
     socket_->write(bytes.data(), static_cast<qint64>(bytes.size()));
     timer_.start(std::min(limits_.idleTimeout, kLingerTime));
+    // An answer nearly always fits the socket's buffer at once; writing it now rather than on
+    // the next turn of the loop saves the connection a wake-up.
+    socket_->flush();
     if (socket_->bytesToWrite() == 0)
         answerWritten();
 }
 
 void HttpConnection::answerWritten() {
+    // Qt may report the flush both from inside flush() and after it.
+    if (phase_ != Phase::kAnswering || closing_)
+        return;
+    closing_ = true;
     if (reader_.complete() && reader_.buffered() == 0 && socket_->bytesAvailable() == 0) {
         socket_->disconnectFromHost();
         return;
@@ -171,6 +181,14 @@ void HttpConnection::answerWritten() {
 }
 
 void HttpConnection::timedOut() {
+    if (phase_ == Phase::kReading) {
+        const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - lastActivity_);
+        if (silent < limits_.idleTimeout) {
+            timer_.start(limits_.idleTimeout - silent);
+            return;
+        }
+    }
     if (phase_ == Phase::kReading)
         answer(HttpResponse::withStatus(408));
     else

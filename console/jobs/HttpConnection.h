@@ -44,7 +44,7 @@ class HttpConnection {
 
     void readAvailable();
     void consume();
-    void restartIdleTimer();
+    void noteActivity();
     void startHandler();
     void bodyPiece(std::string_view bytes);
     void answer(const HttpResponse& response);
@@ -58,13 +58,16 @@ class HttpConnection {
     Limits limits_;
     std::function<void(HttpConnection*)> finished_;
     QTimer timer_;
+    std::chrono::steady_clock::time_point lastActivity_;
     HttpRequestReader reader_;
     std::unique_ptr<HTTPResponseHandler> handler_;
     uint64_t bodyBytes_ = 0;
-    // Bytes since the idle timer last started.
+    // Bytes since the last activity that counted.
     uint64_t progressBytes_ = 0;
     qint64 lingerBytes_ = 0;
     Phase phase_ = Phase::kReading;
+    // The answer is out; the connection is being closed.
+    bool closing_ = false;
 };
 
 }  // namespace velmora::console

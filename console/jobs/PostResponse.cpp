@@ -74,7 +74,7 @@ std::optional<HttpResponse> PostResponse::openPageFile() {
     path_ = *path;
     const int64_t first = range_ ? range_->first : 0;
 
-    file_ = UniqueFd(::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+    file_ = UniqueFd(::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (file_) {
         struct stat info {};
         if (::fstat(file_.get(), &info) != 0 || !S_ISREG(info.st_mode))
