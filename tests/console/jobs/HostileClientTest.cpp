@@ -206,11 +206,13 @@ TEST_F(HostileClientTest, SixtyFourTricklersLoseTheirSlotsToAnUpload) {
     const uint16_t port = port_;
     const std::string page = pattern(200 * 1024);
     std::atomic<bool> stop{false};
+    std::atomic<int> connected{0};
     const auto [firstStatus, laterStatus] = pump([&] {
         std::vector<std::thread> tricklers;
         for (int i = 0; i < 64; ++i) {
             tricklers.emplace_back([&] {
                 DirectClient client(port);
+                ++connected;
                 const std::string head = DirectClient::request("GET", "/printers", "", "");
                 // One byte a second: never idle for as long as the limit, never done.
                 for (size_t at = 0; at < head.size() && !stop; ++at) {
@@ -220,7 +222,10 @@ TEST_F(HostileClientTest, SixtyFourTricklersLoseTheirSlotsToAnUpload) {
                 }
             });
         }
-        std::this_thread::sleep_for(500ms);
+        // Every trickler is in the accept queue before the upload, so it is the 65th.
+        for (int wait = 0; wait < 500 && connected < 64; ++wait)
+            std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(300ms);
         const std::string upload = postRequest(job, "1/1", std::nullopt, page);
         auto send = [&] {
             DirectClient client(port);
