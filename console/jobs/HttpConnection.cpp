@@ -17,6 +17,9 @@ constexpr qint64 kReadBufferBytes = 256 * 1024;
 // connection before the client has read the answer.
 constexpr std::chrono::milliseconds kLingerTime{2000};
 constexpr qint64 kLingerBytes = 1024 * 1024;
+// A client must send at least this much per idle period (or complete its head) to count as
+// active: one that drips a byte now and then would otherwise hold its slot for ever.
+constexpr uint64_t kMinBytesPerIdlePeriod = 4096;
 
 bool wantsContinue(const HttpRequestHead& head) {
     const std::optional<std::string_view> expect = head.headerForKey("Expect");
@@ -84,7 +87,9 @@ void HttpConnection::readAvailable() {
             return;
         // The timer is not re-armed on every read (that costs more than the read on a fast
         // upload); it checks when it fires whether the connection really was silent.
-        lastActivity_ = std::chrono::steady_clock::now();
+        progressBytes_ += static_cast<uint64_t>(got);
+        if (progressBytes_ >= kMinBytesPerIdlePeriod)
+            noteActivity();
         reader_.append(std::string_view(buffer.data(), static_cast<size_t>(got)));
         consume();
     }
@@ -115,10 +120,20 @@ void HttpConnection::consume() {
     }
 }
 
+void HttpConnection::noteActivity() {
+    progressBytes_ = 0;
+    lastActivity_ = std::chrono::steady_clock::now();
+}
+
 void HttpConnection::startHandler() {
+    noteActivity();
     const HttpRequestHead head = reader_.head();
-    handler_ = handlerFactory_(head);
     const std::optional<uint64_t> length = reader_.contentLength();
+    // A body in a coding other than chunked has no length the reader could go by: it would be
+    // taken as empty and its bytes as the next request.
+    if (head.headerForKey("Transfer-Encoding") && length)
+        return answer(HttpResponse::withStatus(400));
+    handler_ = handlerFactory_(head);
     if (length && *length > handler_->bodyLimit())
         return answer(HttpResponse::withStatus(413));
     if (std::optional<HttpResponse> early = handler_->headReceived(length))

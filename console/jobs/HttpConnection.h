@@ -21,7 +21,7 @@ class HttpConnection {
 
     struct Limits {
         size_t maxHeadBytes = 16 * 1024;
-        // A connection that sends nothing for this long is closed.
+        // A connection that sends nothing (or next to nothing) for this long is closed.
         std::chrono::milliseconds idleTimeout{30'000};
     };
 
@@ -44,6 +44,7 @@ class HttpConnection {
 
     void readAvailable();
     void consume();
+    void noteActivity();
     void startHandler();
     void bodyPiece(std::string_view bytes);
     void answer(const HttpResponse& response);
@@ -61,6 +62,8 @@ class HttpConnection {
     HttpRequestReader reader_;
     std::unique_ptr<HTTPResponseHandler> handler_;
     uint64_t bodyBytes_ = 0;
+    // Bytes since the last activity that counted.
+    uint64_t progressBytes_ = 0;
     qint64 lingerBytes_ = 0;
     Phase phase_ = Phase::kReading;
     // The answer is out; the connection is being closed.

@@ -11,7 +11,7 @@ namespace velmora::console {
 // The request line and header fields of one request to the direct print server, as received.
 struct HttpRequestHead {
     std::string method;
-    // The request target as sent ("/post", "/x?y"); `path` is the part before any "?".
+    // The request target as sent ("/post", "/x?y", "http://host/x"); `path` is its path alone.
     std::string target;
     std::string path;
     std::vector<std::pair<std::string, std::string>> headerFields;

@@ -9,7 +9,23 @@ namespace velmora::console {
 
 namespace http = boost::beast::http;
 
-HttpRequestReader::HttpRequestReader(size_t maxHeadBytes) : piece_(kPieceSize) {
+namespace {
+
+// The path of an origin-form target ("/post?x") or of an absolute-form one
+// ("http://host/post?x"), which a server must take as well.
+std::string originFormPath(std::string_view target) {
+    const size_t scheme = target.find("://");
+    if (!target.starts_with('/') && scheme != std::string_view::npos) {
+        const size_t slash = target.find('/', scheme + 3);
+        target = slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
+    }
+    return std::string(target.substr(0, target.find('?')));
+}
+
+}  // namespace
+
+HttpRequestReader::HttpRequestReader(size_t maxHeadBytes)
+    : piece_(kPieceSize), maxHeadBytes_(maxHeadBytes) {
     parser_.header_limit(static_cast<std::uint32_t>(maxHeadBytes));
     // Body sizes are the handlers' business; they see the length before any byte. (Boost
     // 1.74 compares a length with an empty limit as if it were exceeded, so no boost::none.)
@@ -42,6 +58,8 @@ HttpRequestReader::Event HttpRequestReader::next() {
     const size_t used =
         parser_.put(boost::asio::buffer(input_.data() + offset_, input_.size() - offset_), error);
     offset_ += used;
+    if (!headSeen_)
+        headBytes_ += used;
     if (offset_ == input_.size()) {
         input_.clear();
         offset_ = 0;
@@ -50,6 +68,8 @@ HttpRequestReader::Event HttpRequestReader::next() {
         error = {};
 
     if (!headSeen_ && parser_.is_header_done()) {
+        if (headBytes_ > maxHeadBytes_)
+            return *(end_ = Event::kHeadTooLarge);
         headSeen_ = true;
         // From here on every call takes as much body as fits one piece.
         parser_.eager(true);
@@ -75,7 +95,7 @@ HttpRequestHead HttpRequestReader::head() const {
     HttpRequestHead head;
     head.method = std::string(message.method_string());
     head.target = std::string(message.target());
-    head.path = head.target.substr(0, head.target.find('?'));
+    head.path = originFormPath(head.target);
     for (const auto& field : message)
         head.headerFields.emplace_back(std::string(field.name_string()),
                                        std::string(field.value()));

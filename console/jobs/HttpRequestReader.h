@@ -52,6 +52,9 @@ class HttpRequestReader {
     size_t offset_ = 0;
     std::vector<char> piece_;
     size_t pieceBytes_ = 0;
+    // Beast's own head limit leaves the request line out, so the whole head is counted here.
+    size_t maxHeadBytes_;
+    size_t headBytes_ = 0;
     bool headSeen_ = false;
     // Once the request is complete or cannot be read, every call answers the same.
     std::optional<Event> end_;

@@ -1,7 +1,7 @@
 // Requests to the direct print server, fed to the request reader in pieces of varying size,
 // and the page headers of every complete head read as "/post" reads them. Whatever the bytes,
-// the reader must never hand out more body than the head announced, and every range it lets
-// through must lie inside its page.
+// the reader must never hand out a head over the limit or more body than the head announced,
+// and every range it lets through must lie inside its page.
 #include "console/jobs/DirectPageRequest.h"
 #include "console/jobs/HttpRequestReader.h"
 
@@ -45,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HttpRequestReader reader(16 * 1024);
     std::optional<uint64_t> announced;
     uint64_t bodyBytes = 0;
+    size_t appended = 0;
     bool headSeen = false;
     while (true) {
         const HttpRequestReader::Event event = reader.next();
@@ -52,6 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (headSeen)
                 __builtin_trap();
             headSeen = true;
+            // The head, request line included, is never longer than the limit.
+            if (appended - reader.buffered() > 16 * 1024)
+                __builtin_trap();
             checkPageHeaders(reader.head());
             announced = reader.contentLength();
         } else if (event == HttpRequestReader::Event::kBody) {
@@ -65,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             const size_t take = std::min(pieceSize, input.size());
             reader.append(input.substr(0, take));
+            appended += take;
             input.remove_prefix(take);
         } else {
             if (event == HttpRequestReader::Event::kDone &&

@@ -51,6 +51,20 @@ TEST_F(HostileClientTest, OversizedHeadIsAnswered431) {
     EXPECT_TRUE(helloAnswers());
 }
 
+TEST_F(HostileClientTest, HeadLimitCountsTheRequestLine) {
+    // The request line alone is longer than the slack a limit on the fields alone would give.
+    const std::string requestLine = "GET /hello?" + std::string(200, 'q') + " HTTP/1.1\r\n";
+    for (const auto& [size, answer] : {std::pair{16383, 501}, {16384, 501}, {16385, 431}}) {
+        SCOPED_TRACE(size);
+        const std::string field = "X-Filler: ";
+        const std::string head = requestLine + field +
+                                 std::string(size - requestLine.size() - field.size() - 4, 'a') +
+                                 "\r\n\r\n";
+        ASSERT_EQ(head.size(), static_cast<size_t>(size));
+        EXPECT_EQ(exchange(head).status, answer);
+    }
+}
+
 TEST_F(HostileClientTest, OversizedBodiesAreRefusedBeforeTheyAreSent) {
     const int job = openJob();
     struct Oversized {
@@ -94,6 +108,16 @@ TEST_F(HostileClientTest, ChunkedBodyLongerThanItsRangeLeavesTheFileAsItWas) {
     EXPECT_EQ(exchange(chunkedPost(job, "1/1", "bytes 100-199/300", pattern(150, 100))).status,
               500);
     EXPECT_EQ(stored(job, 1), pattern(100));
+}
+
+TEST_F(HostileClientTest, BodyInACodingOtherThanChunkedIsRefused) {
+    const int job = openJob();
+    const std::string request = "POST /post HTTP/1.1\r\nTD-Job: " + std::to_string(job) +
+                                "\r\nTD-Page: 1/1\r\nTransfer-Encoding: gzip\r\n\r\n" +
+                                pattern(100);
+    EXPECT_EQ(exchange(request).status, 400);
+    EXPECT_FALSE(std::filesystem::exists(pageFile(job, 1)));
+    EXPECT_EQ(status(job), Job::kUploading);
 }
 
 TEST_F(HostileClientTest, BodyThatStopsEarlyLeavesNothingOfItsRange) {
@@ -177,6 +201,53 @@ TEST_F(HostileClientTest, TricklingClientDoesNotHoldUpTheOthers) {
     EXPECT_EQ(stored(jobB, 1), pageB);
 }
 
+TEST_F(HostileClientTest, SixtyFourTricklersLoseTheirSlotsToAnUpload) {
+    const int job = openJob();
+    const uint16_t port = port_;
+    const std::string page = pattern(200 * 1024);
+    std::atomic<bool> stop{false};
+    std::atomic<int> connected{0};
+    const auto [firstStatus, laterStatus] = pump([&] {
+        std::vector<std::thread> tricklers;
+        for (int i = 0; i < 64; ++i) {
+            tricklers.emplace_back([&] {
+                DirectClient client(port);
+                ++connected;
+                const std::string head = DirectClient::request("GET", "/printers", "", "");
+                // One byte a second: never idle for as long as the limit, never done.
+                for (size_t at = 0; at < head.size() && !stop; ++at) {
+                    if (!client.send(head.substr(at, 1)))
+                        return;
+                    std::this_thread::sleep_for(1000ms);
+                }
+            });
+        }
+        // Every trickler is in the accept queue before the upload, so it is the 65th.
+        for (int wait = 0; wait < 500 && connected < 64; ++wait)
+            std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(300ms);
+        const std::string upload = postRequest(job, "1/1", std::nullopt, page);
+        auto send = [&] {
+            DirectClient client(port);
+            client.send(upload);
+            return client.receive(3s).status;
+        };
+        const int first = send();
+        int later = first;
+        for (int attempt = 0; attempt < 40 && later != 200; ++attempt) {
+            std::this_thread::sleep_for(250ms);
+            later = send();
+        }
+        stop = true;
+        for (std::thread& trickler : tricklers)
+            trickler.join();
+        return std::pair{first, later};
+    });
+    EXPECT_EQ(firstStatus, 503);
+    EXPECT_EQ(laterStatus, 200);
+    EXPECT_EQ(stored(job, 1), page);
+}
+
 TEST_F(HostileClientTest, StalledClientIsAnswered408AndDropped) {
     const uint16_t port = port_;
     const auto reply = pump([port] {
@@ -203,6 +274,12 @@ TEST_F(HostileClientTest, SixtyFifthConnectionIsAnswered503AndTheSlotComesBack) 
     idle.pop_back();
     serveFor(200ms);
     EXPECT_TRUE(helloAnswers());
+}
+
+TEST_F(HostileClientTest, AbsoluteFormTargetReachesItsHandler) {
+    const auto reply = exchange("GET http://127.0.0.1/printers HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_NE(reply.body.find(publicId("Shared_Queue")), std::string::npos);
 }
 
 TEST_F(HostileClientTest, BytesThatAreNotHttpCloseTheConnectionWithoutAnswer) {
