@@ -43,6 +43,8 @@ struct BodySink {
     size_t discarded = 0;
     bool overflowed = false;
     bool discardLimitReached = false;
+    size_t headerBytes = 0;
+    bool headersOverflowed = false;
 };
 
 size_t appendBody(char* data, size_t size, size_t count, void* context) {
@@ -67,6 +69,19 @@ size_t appendBody(char* data, size_t size, size_t count, void* context) {
         return 0;  // makes curl stop with a write error
     }
     sink->body->append(data, bytes);
+    return bytes;
+}
+
+// libcurl bounds the head of a reply but not the trailer lines after a chunked body, which it
+// keeps in memory: a peer sending them for ever would grow the process until the deadline.
+size_t countHeader(char*, size_t size, size_t count, void* context) {
+    auto* sink = static_cast<BodySink*>(context);
+    const size_t bytes = size * count;
+    sink->headerBytes += bytes;
+    if (sink->headerBytes > HttpClient::kMaxHeaderBytes) {
+        sink->headersOverflowed = true;
+        return 0;
+    }
     return bytes;
 }
 
@@ -219,6 +234,8 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, countHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &sink);
     // An empty proxy text switches off the proxy that libcurl would take from the environment.
     if (request.proxy == ProxyUse::none)
         curl_easy_setopt(handle, CURLOPT_PROXY, "");
@@ -235,7 +252,10 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     const bool cutShort = result == CURLE_WRITE_ERROR && sink.discardLimitReached &&
                           requestFullySent(handle, request);
     if (result != CURLE_OK && !cutShort) {
-        if (sink.overflowed) {
+        if (sink.headersOverflowed) {
+            response.error = "The server sent more header lines than allowed (" +
+                             std::to_string(kMaxHeaderBytes) + " bytes).";
+        } else if (sink.overflowed) {
             response.error = "The server sent more data than allowed (" +
                              std::to_string(request.maxResponseBytes) + " bytes).";
         } else if (sink.discardLimitReached) {

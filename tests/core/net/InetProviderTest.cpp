@@ -5,6 +5,7 @@
 #include "core/Deployment.h"
 #include "core/account/Person.h"
 #include "core/config/Config.h"
+#include "core/net/HttpClient.h"
 #include "core/net/SoapData.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -260,6 +261,29 @@ TEST_F(InetProviderTest, AnswersThatDripOrNeverEndAreCutOffByTheDeadline) {
     server_.setHandler([&](const auto&) { return xmlReply(success); });
     EXPECT_TRUE(call(InetProvider::kOptionStoreToken, error)) << error;
     EXPECT_EQ(config_.token(), "t");
+}
+
+// Trailer lines after a chunked body are kept in memory by libcurl and move no body byte, so
+// only the header bound stops a peer that sends them for ever.
+TEST_F(InetProviderTest, EndlessTrailerLinesAreRefusedLongBeforeTheDeadline) {
+    InetProvider::Deadlines deadlines;
+    deadlines.soapSeconds = 20;
+    deadlines.downloadSeconds = 20;
+    provider_.setDeadlines(deadlines);
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply =
+            xmlReply(envelope("<response success=\"true\"><token>t</token></response>"));
+        reply.endlessTrailer = true;
+        return reply;
+    });
+    const std::string refused = "The server sent more header lines than allowed (" +
+                                std::to_string(HttpClient::kMaxHeaderBytes) + " bytes).";
+    std::string error;
+    EXPECT_FALSE(call(InetProvider::kOptionStoreToken, error));
+    EXPECT_EQ(error, refused);
+    EXPECT_EQ(config_.token(), "stored-token");
+    EXPECT_FALSE(provider_.downloadData(server_.url("/page"), nullptr, 20, error));
+    EXPECT_EQ(error, refused);
 }
 
 // About four bytes of "<a/>" become a node of several dozen bytes; such replies are refused
