@@ -133,6 +133,13 @@ std::chrono::steady_clock::duration secondsOr(double seconds, double fallback) {
         std::chrono::duration<double>(seconds > 0 ? seconds : fallback));
 }
 
+// libcurl may stay inside one curl_multi_perform call for as long as a proxy keeps streaming
+// the refusal of a tunnel; only its progress callback is still called there.
+int stopAfterDeadline(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* deadline = static_cast<const std::chrono::steady_clock::time_point*>(context);
+    return std::chrono::steady_clock::now() >= *deadline ? 1 : 0;
+}
+
 // Runs the transfer until it ends, nothing has moved in either direction for `idleSeconds`, or
 // `deadlineSeconds` have passed since it started, whichever comes first. The idle limit alone
 // would let a peer that drips one byte now and then hold the caller for ever.
@@ -140,6 +147,12 @@ CURLcode transferWithTimeouts(CURL* handle, double idleSeconds, double deadlineS
                               bool& timedOut) {
     using Clock = std::chrono::steady_clock;
     timedOut = false;
+    const auto idleLimit = secondsOr(idleSeconds, kFallbackTimeoutSeconds);
+    const auto deadline =
+        Clock::now() + secondsOr(deadlineSeconds, HttpClient::kDefaultDeadlineSeconds);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, stopAfterDeadline);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &deadline);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     MultiHandle multi(curl_multi_init());
     if (!multi)
         return CURLE_OUT_OF_MEMORY;
@@ -147,9 +160,6 @@ CURLcode transferWithTimeouts(CURL* handle, double idleSeconds, double deadlineS
     if (!attachment.attached())
         return CURLE_FAILED_INIT;
 
-    const auto idleLimit = secondsOr(idleSeconds, kFallbackTimeoutSeconds);
-    const auto deadline =
-        Clock::now() + secondsOr(deadlineSeconds, HttpClient::kDefaultDeadlineSeconds);
     auto lastProgress = Clock::now();
     curl_off_t lastBytes = 0;
     int running = 1;
@@ -176,8 +186,10 @@ CURLcode transferWithTimeouts(CURL* handle, double idleSeconds, double deadlineS
     }
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
-        if (message->msg == CURLMSG_DONE && message->easy_handle == handle)
-            return message->data.result;
+        if (message->msg != CURLMSG_DONE || message->easy_handle != handle)
+            continue;
+        timedOut = message->data.result == CURLE_ABORTED_BY_CALLBACK;
+        return timedOut ? CURLE_OPERATION_TIMEDOUT : message->data.result;
     }
     return CURLE_FAILED_INIT;
 }

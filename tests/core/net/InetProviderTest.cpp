@@ -347,6 +347,30 @@ TEST_F(InetProviderTest, ServiceRequestsGoThroughTheProxyTheEnvironmentNames) {
     EXPECT_EQ(proxy.requests().size(), 2u);
 }
 
+// A proxy that refuses the tunnel with a body that never ends keeps libcurl reading inside a
+// single step of the transfer, where the loop that watches the deadline never runs.
+TEST_F(InetProviderTest, AProxyStreamingItsRefusalOfATunnelIsCutOffByTheDeadline) {
+    LoopbackHttpServer proxy([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.status = 407;
+        reply.headers["Content-Length"] = "999999999999";
+        reply.endless = true;
+        return reply;
+    });
+    ScopedEnvironment environment;
+    environment.clearProxies().set("https_proxy", proxy.url());
+    config_.setService("https://service.invalid/tdService.asmx");
+    InetProvider::Deadlines deadlines;
+    deadlines.soapSeconds = 1;
+    provider_.setDeadlines(deadlines);
+    std::string error;
+    EXPECT_FALSE(call(InetProvider::kOptionStoreToken, error));
+    EXPECT_EQ(error, "The request timed out.");
+    ASSERT_EQ(proxy.requests().size(), 1u);
+    EXPECT_EQ(proxy.requests()[0].method, "CONNECT");
+    EXPECT_EQ(config_.token(), "stored-token");
+}
+
 TEST(InetProviderVersion, NumbersTwoOrThreeParts) {
     EXPECT_EQ(InetProvider::getIntVersion(), 1601);
     EXPECT_EQ(InetProvider::intVersionOf("2.0"), 2000);
