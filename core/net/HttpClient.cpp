@@ -194,8 +194,9 @@ CURLcode transferWithTimeouts(CURL* handle, double idleSeconds, double deadlineS
     return CURLE_FAILED_INIT;
 }
 
-// A discarded answer cut short after its first bytes still counts with its status, but only
-// when the whole request went out: a peer that answers early has not taken the body.
+// An answer counts only when the whole request went out: a peer that answers after the head
+// and closes has not taken the body, and libcurl then reports the transfer as complete. A
+// discarded answer cut short after its first bytes is no different.
 bool requestFullySent(CURL* handle, const HttpClient::Request& request) {
     curl_off_t sent = 0;
     curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &sent);
@@ -261,16 +262,17 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     bool timedOut = false;
     const CURLcode result =
         transferWithTimeouts(handle, request.timeoutSeconds, request.deadlineSeconds, timedOut);
-    const bool cutShort = result == CURLE_WRITE_ERROR && sink.discardLimitReached &&
-                          requestFullySent(handle, request);
-    if (result != CURLE_OK && !cutShort) {
+    const bool answered =
+        result == CURLE_OK || (result == CURLE_WRITE_ERROR && sink.discardLimitReached);
+    const bool answeredEarly = answered && !requestFullySent(handle, request);
+    if (!answered || answeredEarly) {
         if (sink.headersOverflowed) {
             response.error = "The server sent more header lines than allowed (" +
                              std::to_string(kMaxHeaderBytes) + " bytes).";
         } else if (sink.overflowed) {
             response.error = "The server sent more data than allowed (" +
                              std::to_string(request.maxResponseBytes) + " bytes).";
-        } else if (sink.discardLimitReached) {
+        } else if (answeredEarly) {
             response.error = "The server answered before it had taken the whole request.";
         } else if (timedOut) {
             response.error = kTimedOut;

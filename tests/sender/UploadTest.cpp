@@ -240,6 +240,21 @@ TEST_F(UploadTest, AnAcceptingAnswerThatComesBeforeTheRangeWasTakenIsNoSuccess) 
 }
 
 // The proxy the environment names is for the service; a nearby console is on this network.
+// A short accepting answer right after the head, the connection then closed: libcurl calls the
+// exchange complete, though nearly all of the range stayed unread.
+TEST_F(UploadTest, AShortAcceptingAnswerBeforeTheRangeThenAClosedConnectionIsNoSuccess) {
+    server_.setAnswerBeforeBody(true);
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.body = "ok";
+        return reply;
+    });
+    std::string range(64 << 20, 'r');
+    std::string error;
+    EXPECT_FALSE(provider().uploadData(std::move(range), server_.url("/tdUpload.aspx"), {}, error));
+    EXPECT_EQ(error, "The server answered before it had taken the whole request.");
+}
+
 TEST_F(UploadTest, RequestsToANearbyConsoleNeverGoThroughAProxy) {
     LoopbackHttpServer proxy([](const auto&) { return LoopbackHttpServer::Reply{}; });
     ScopedEnvironment environment;
