@@ -264,7 +264,10 @@ HttpClient::Response HttpClient::perform(const Request& request) {
         transferWithTimeouts(handle, request.timeoutSeconds, request.deadlineSeconds, timedOut);
     const bool answered =
         result == CURLE_OK || (result == CURLE_WRITE_ERROR && sink.discardLimitReached);
-    const bool answeredEarly = answered && !requestFullySent(handle, request);
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    // A refusal stays a refusal with its own status, however early it came.
+    const bool answeredEarly = answered && status < 300 && !requestFullySent(handle, request);
     if (!answered || answeredEarly) {
         if (sink.headersOverflowed) {
             response.error = "The server sent more header lines than allowed (" +
@@ -282,7 +285,7 @@ HttpClient::Response HttpClient::perform(const Request& request) {
         response.body.clear();
         return response;
     }
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
+    response.status = status;
     response.transportOk = true;
     return response;
 }

@@ -249,10 +249,19 @@ TEST_F(UploadTest, AShortAcceptingAnswerBeforeTheRangeThenAClosedConnectionIsNoS
         reply.body = "ok";
         return reply;
     });
-    std::string range(64 << 20, 'r');
     std::string error;
-    EXPECT_FALSE(provider().uploadData(std::move(range), server_.url("/tdUpload.aspx"), {}, error));
+    EXPECT_FALSE(provider().uploadData(std::string(64 << 20, 'r'), server_.url("/tdUpload.aspx"),
+                                       {}, error));
     EXPECT_EQ(error, "The server answered before it had taken the whole request.");
+    // An early refusal keeps its own reason.
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.status = 413;
+        return reply;
+    });
+    EXPECT_FALSE(provider().uploadData(std::string(64 << 20, 'r'), server_.url("/tdUpload.aspx"),
+                                       {}, error));
+    EXPECT_EQ(error, "Payload Too Large");
 }
 
 TEST_F(UploadTest, RequestsToANearbyConsoleNeverGoThroughAProxy) {
