@@ -43,6 +43,8 @@ struct BodySink {
     size_t discarded = 0;
     bool overflowed = false;
     bool discardLimitReached = false;
+    size_t headerBytes = 0;
+    bool headersOverflowed = false;
 };
 
 size_t appendBody(char* data, size_t size, size_t count, void* context) {
@@ -67,6 +69,19 @@ size_t appendBody(char* data, size_t size, size_t count, void* context) {
         return 0;  // makes curl stop with a write error
     }
     sink->body->append(data, bytes);
+    return bytes;
+}
+
+// libcurl bounds the head of a reply but not the trailer lines after a chunked body, which it
+// keeps in memory: a peer sending them for ever would grow the process until the deadline.
+size_t countHeader(char*, size_t size, size_t count, void* context) {
+    auto* sink = static_cast<BodySink*>(context);
+    const size_t bytes = size * count;
+    sink->headerBytes += bytes;
+    if (sink->headerBytes > HttpClient::kMaxHeaderBytes) {
+        sink->headersOverflowed = true;
+        return 0;
+    }
     return bytes;
 }
 
@@ -118,6 +133,13 @@ std::chrono::steady_clock::duration secondsOr(double seconds, double fallback) {
         std::chrono::duration<double>(seconds > 0 ? seconds : fallback));
 }
 
+// libcurl may stay inside one curl_multi_perform call for as long as a proxy keeps streaming
+// the refusal of a tunnel; only its progress callback is still called there.
+int stopAfterDeadline(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* deadline = static_cast<const std::chrono::steady_clock::time_point*>(context);
+    return std::chrono::steady_clock::now() >= *deadline ? 1 : 0;
+}
+
 // Runs the transfer until it ends, nothing has moved in either direction for `idleSeconds`, or
 // `deadlineSeconds` have passed since it started, whichever comes first. The idle limit alone
 // would let a peer that drips one byte now and then hold the caller for ever.
@@ -125,6 +147,12 @@ CURLcode transferWithTimeouts(CURL* handle, double idleSeconds, double deadlineS
                               bool& timedOut) {
     using Clock = std::chrono::steady_clock;
     timedOut = false;
+    const auto idleLimit = secondsOr(idleSeconds, kFallbackTimeoutSeconds);
+    const auto deadline =
+        Clock::now() + secondsOr(deadlineSeconds, HttpClient::kDefaultDeadlineSeconds);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, stopAfterDeadline);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &deadline);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     MultiHandle multi(curl_multi_init());
     if (!multi)
         return CURLE_OUT_OF_MEMORY;
@@ -132,9 +160,6 @@ CURLcode transferWithTimeouts(CURL* handle, double idleSeconds, double deadlineS
     if (!attachment.attached())
         return CURLE_FAILED_INIT;
 
-    const auto idleLimit = secondsOr(idleSeconds, kFallbackTimeoutSeconds);
-    const auto deadline =
-        Clock::now() + secondsOr(deadlineSeconds, HttpClient::kDefaultDeadlineSeconds);
     auto lastProgress = Clock::now();
     curl_off_t lastBytes = 0;
     int running = 1;
@@ -161,14 +186,17 @@ CURLcode transferWithTimeouts(CURL* handle, double idleSeconds, double deadlineS
     }
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
-        if (message->msg == CURLMSG_DONE && message->easy_handle == handle)
-            return message->data.result;
+        if (message->msg != CURLMSG_DONE || message->easy_handle != handle)
+            continue;
+        timedOut = message->data.result == CURLE_ABORTED_BY_CALLBACK;
+        return timedOut ? CURLE_OPERATION_TIMEDOUT : message->data.result;
     }
     return CURLE_FAILED_INIT;
 }
 
-// A discarded answer cut short after its first bytes still counts with its status, but only
-// when the whole request went out: a peer that answers early has not taken the body.
+// An answer counts only when the whole request went out: a peer that answers after the head
+// and closes has not taken the body, and libcurl then reports the transfer as complete. A
+// discarded answer cut short after its first bytes is no different.
 bool requestFullySent(CURL* handle, const HttpClient::Request& request) {
     curl_off_t sent = 0;
     curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &sent);
@@ -219,6 +247,8 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, countHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &sink);
     // An empty proxy text switches off the proxy that libcurl would take from the environment.
     if (request.proxy == ProxyUse::none)
         curl_easy_setopt(handle, CURLOPT_PROXY, "");
@@ -232,13 +262,20 @@ HttpClient::Response HttpClient::perform(const Request& request) {
     bool timedOut = false;
     const CURLcode result =
         transferWithTimeouts(handle, request.timeoutSeconds, request.deadlineSeconds, timedOut);
-    const bool cutShort = result == CURLE_WRITE_ERROR && sink.discardLimitReached &&
-                          requestFullySent(handle, request);
-    if (result != CURLE_OK && !cutShort) {
-        if (sink.overflowed) {
+    const bool answered =
+        result == CURLE_OK || (result == CURLE_WRITE_ERROR && sink.discardLimitReached);
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    // A refusal stays a refusal with its own status, however early it came.
+    const bool answeredEarly = answered && status < 300 && !requestFullySent(handle, request);
+    if (!answered || answeredEarly) {
+        if (sink.headersOverflowed) {
+            response.error = "The server sent more header lines than allowed (" +
+                             std::to_string(kMaxHeaderBytes) + " bytes).";
+        } else if (sink.overflowed) {
             response.error = "The server sent more data than allowed (" +
                              std::to_string(request.maxResponseBytes) + " bytes).";
-        } else if (sink.discardLimitReached) {
+        } else if (answeredEarly) {
             response.error = "The server answered before it had taken the whole request.";
         } else if (timedOut) {
             response.error = kTimedOut;
@@ -248,7 +285,7 @@ HttpClient::Response HttpClient::perform(const Request& request) {
         response.body.clear();
         return response;
     }
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
+    response.status = status;
     response.transportOk = true;
     return response;
 }

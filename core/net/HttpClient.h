@@ -55,6 +55,8 @@ class HttpClient {
     static constexpr size_t kDefaultMaxResponseBytes = size_t{512} << 20;
     static constexpr double kDefaultDeadlineSeconds = 300;
     static constexpr size_t kMaxDiscardedBytes = 8192;
+    // Head and trailer lines of one reply, 1xx answers included.
+    static constexpr size_t kMaxHeaderBytes = 256 * 1024;
 };
 
 }  // namespace velmora

@@ -20,6 +20,10 @@ std::shared_ptr<pugi::xml_document> parseReply(const std::string& body, std::str
         error = "The service's reply holds too many elements";
         return nullptr;
     }
+    if (holdsNulCharacterReference(body)) {
+        error = "The service's reply refers to character 0";
+        return nullptr;
+    }
     auto document = std::make_shared<pugi::xml_document>();
     pugi::xml_parse_result result = document->load_buffer(body.data(), body.size());
     if (!result) {

@@ -202,10 +202,29 @@ size_t xmlNodeCountBound(std::string_view text) {
     return (markup - endTags) + (markup + 1) + equalSigns;
 }
 
+bool holdsNulCharacterReference(std::string_view text) {
+    for (size_t at = text.find("&#"); at != std::string_view::npos; at = text.find("&#", at + 2)) {
+        size_t i = at + 2;
+        if (i < text.size() && text[i] == 'x')
+            ++i;
+        const size_t digits = i;
+        while (i < text.size() && text[i] == '0')
+            ++i;
+        if (i > digits && (i == text.size() || text[i] == ';'))
+            return true;
+    }
+    return false;
+}
+
 bool parseXml(pugi::xml_document& document, std::string_view text, std::string& error,
               size_t maxNodes) {
     if (xmlNodeCountBound(text) > maxNodes) {
         error = "XML holds too many elements";
+        document.reset();
+        return false;
+    }
+    if (holdsNulCharacterReference(text)) {
+        error = "XML refers to character 0";
         document.reset();
         return false;
     }

@@ -51,11 +51,15 @@ std::optional<int> strictIntFromText(std::string_view text);
 // in memory.
 size_t xmlNodeCountBound(std::string_view text);
 
+// Whether the text refers to character 0 ("&#0;", "&#x00;"): the parser stores it as a NUL that
+// ends the value early, so "12&#0;abc" would read as "12".
+bool holdsNulCharacterReference(std::string_view text);
+
 // More than any document of this system holds.
 inline constexpr size_t kMaxXmlNodes = 1'000'000;
 
 // Parses XML text; false with a reason when it is not well-formed or could hold more than
-// `maxNodes` nodes and attributes (xmlNodeCountBound).
+// `maxNodes` nodes and attributes (xmlNodeCountBound), or refers to character 0.
 bool parseXml(pugi::xml_document& document, std::string_view text, std::string& error,
               size_t maxNodes = kMaxXmlNodes);
 // Pretty-printed serialisation (tab indentation, with declaration).

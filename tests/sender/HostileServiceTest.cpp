@@ -62,6 +62,21 @@ TEST_F(HostileServiceTest, JobIdsAreTakenOnlyWhenWrittenOutInFull) {
     }
 }
 
+// A reference to character 0 ends the attribute's stored text early, so "12&#0;abc" would be
+// taken for job 12.
+TEST_F(HostileServiceTest, AJobIdCutShortByAReferenceToCharacterZeroIsRefused) {
+    for (const std::string id : {"12&#0;abc", "12&#x0;", "7&#000;99"}) {
+        answer("<response success=\"true\"><job id=\"" + id +
+               "\"/><post-address>http://127.0.0.1:1/up</post-address></response>");
+        JobData job;
+        std::string direct, server, error;
+        EXPECT_FALSE(provider().prePostJob(job, direct, server, error)) << id;
+        EXPECT_EQ(error, "The service's reply refers to character 0") << id;
+        EXPECT_EQ(job.serverId(), 0) << id;
+        EXPECT_EQ(server, "") << id;
+    }
+}
+
 // A sign-in reply may list any number of favourites; the list the sender keeps stays bounded
 // and every kept printer is found by its id.
 TEST_F(HostileServiceTest, ASignInWithAHundredThousandFavouritesKeepsABoundedList) {

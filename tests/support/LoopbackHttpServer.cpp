@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <sstream>
 #include <stdexcept>
 
 namespace velmora::test {
@@ -122,6 +123,21 @@ void LoopbackHttpServer::serve() {
     }
 }
 
+void LoopbackHttpServer::sendEndlessTrailer(int fd, std::string head, const std::string& body) {
+    std::ostringstream chunk;
+    chunk << std::hex << body.size();
+    head += "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+    head += chunk.str() + "\r\n" + body + "\r\n0\r\n";
+    if (!sendAll(fd, head))
+        return;
+    const std::string line = "X-Trailer: " + std::string(1000, 't') + "\r\n";
+    std::string lines;
+    for (int i = 0; i < 64; ++i)
+        lines += line;
+    while (!stopping_ && sendAll(fd, lines)) {
+    }
+}
+
 void LoopbackHttpServer::handleConnection(int fd) {
     std::string received;
     char buffer[65536];
@@ -168,6 +184,10 @@ void LoopbackHttpServer::handleConnection(int fd) {
     std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
     for (const auto& [name, value] : reply.headers)
         response += name + ": " + value + "\r\n";
+    if (reply.endlessTrailer) {
+        sendEndlessTrailer(fd, response, reply.body);
+        return;
+    }
     if (!reply.endless)
         response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     response += "Connection: close\r\n\r\n";

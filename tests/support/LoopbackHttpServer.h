@@ -38,6 +38,8 @@ class LoopbackHttpServer {
         // The body never ends: no Content-Length, and `body` (or filler when empty) is sent
         // again and again until the client goes away or the server stops.
         bool endless = false;
+        // The body goes out as one chunk, followed by trailer lines that never end.
+        bool endlessTrailer = false;
     };
     using Handler = std::function<Reply(const Request&)>;
 
@@ -57,6 +59,7 @@ class LoopbackHttpServer {
   private:
     void serve();
     void handleConnection(int fd);
+    void sendEndlessTrailer(int fd, std::string head, const std::string& body);
 
     int listener_ = -1;
     int port_ = 0;

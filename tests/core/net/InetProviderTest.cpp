@@ -5,6 +5,7 @@
 #include "core/Deployment.h"
 #include "core/account/Person.h"
 #include "core/config/Config.h"
+#include "core/net/HttpClient.h"
 #include "core/net/SoapData.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -262,6 +263,29 @@ TEST_F(InetProviderTest, AnswersThatDripOrNeverEndAreCutOffByTheDeadline) {
     EXPECT_EQ(config_.token(), "t");
 }
 
+// Trailer lines after a chunked body are kept in memory by libcurl and move no body byte, so
+// only the header bound stops a peer that sends them for ever.
+TEST_F(InetProviderTest, EndlessTrailerLinesAreRefusedLongBeforeTheDeadline) {
+    InetProvider::Deadlines deadlines;
+    deadlines.soapSeconds = 20;
+    deadlines.downloadSeconds = 20;
+    provider_.setDeadlines(deadlines);
+    server_.setHandler([](const auto&) {
+        LoopbackHttpServer::Reply reply =
+            xmlReply(envelope("<response success=\"true\"><token>t</token></response>"));
+        reply.endlessTrailer = true;
+        return reply;
+    });
+    const std::string refused = "The server sent more header lines than allowed (" +
+                                std::to_string(HttpClient::kMaxHeaderBytes) + " bytes).";
+    std::string error;
+    EXPECT_FALSE(call(InetProvider::kOptionStoreToken, error));
+    EXPECT_EQ(error, refused);
+    EXPECT_EQ(config_.token(), "stored-token");
+    EXPECT_FALSE(provider_.downloadData(server_.url("/page"), nullptr, 20, error));
+    EXPECT_EQ(error, refused);
+}
+
 // About four bytes of "<a/>" become a node of several dozen bytes; such replies are refused
 // before any node is built, and replies beyond what real ones need are not read to the end.
 TEST_F(InetProviderTest, RepliesBeyondRealSizesAreRefused) {
@@ -321,6 +345,30 @@ TEST_F(InetProviderTest, ServiceRequestsGoThroughTheProxyTheEnvironmentNames) {
     EXPECT_TRUE(call(0, error)) << error;
     EXPECT_EQ(server_.requests().size(), 1u);
     EXPECT_EQ(proxy.requests().size(), 2u);
+}
+
+// A proxy that refuses the tunnel with a body that never ends keeps libcurl reading inside a
+// single step of the transfer, where the loop that watches the deadline never runs.
+TEST_F(InetProviderTest, AProxyStreamingItsRefusalOfATunnelIsCutOffByTheDeadline) {
+    LoopbackHttpServer proxy([](const auto&) {
+        LoopbackHttpServer::Reply reply;
+        reply.status = 407;
+        reply.headers["Content-Length"] = "999999999999";
+        reply.endless = true;
+        return reply;
+    });
+    ScopedEnvironment environment;
+    environment.clearProxies().set("https_proxy", proxy.url());
+    config_.setService("https://service.invalid/tdService.asmx");
+    InetProvider::Deadlines deadlines;
+    deadlines.soapSeconds = 1;
+    provider_.setDeadlines(deadlines);
+    std::string error;
+    EXPECT_FALSE(call(InetProvider::kOptionStoreToken, error));
+    EXPECT_EQ(error, "The request timed out.");
+    ASSERT_EQ(proxy.requests().size(), 1u);
+    EXPECT_EQ(proxy.requests()[0].method, "CONNECT");
+    EXPECT_EQ(config_.token(), "stored-token");
 }
 
 TEST(InetProviderVersion, NumbersTwoOrThreeParts) {

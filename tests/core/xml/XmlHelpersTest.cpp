@@ -186,6 +186,23 @@ TEST(XmlHelpers, MalformedTextIsRejectedWithAReason) {
     EXPECT_FALSE(parseXml(document, "", error));
 }
 
+// Character 0 would be stored as a NUL that silently ends the value: "12&#0;abc" read as "12".
+TEST(XmlHelpers, ReferencesToCharacterZeroAreRefusedNotCutAt) {
+    for (const char* text :
+         {"<a id=\"12&#0;abc\"/>", "<a>3&#00;4</a>", "<a b=\"&#x0;\"/>", "<a>&#x000;</a>"}) {
+        pugi::xml_document document;
+        std::string error;
+        EXPECT_FALSE(parseXml(document, text, error)) << text;
+        EXPECT_EQ(error, "XML refers to character 0") << text;
+    }
+    // Other references, and text that merely looks similar, keep their meaning.
+    pugi::xml_document document;
+    std::string error;
+    ASSERT_TRUE(parseXml(document, "<a b=\"1&#10;0\">&#48;&#x30;&amp;#0;</a>", error)) << error;
+    EXPECT_EQ(getAttribute(document.document_element(), "b"), "1\n0");
+    EXPECT_EQ(childText(document.document_element(), "."), "00&#0;");
+}
+
 class ScratchFolder : public ::testing::Test {
   protected:
     void SetUp() override {
