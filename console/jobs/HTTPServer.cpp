@@ -1,4 +1,5 @@
 #include "console/jobs/HTTPServer.h"
+#include "console/jobs/DirectServerLog.h"
 
 #include "console/jobs/HelloResponse.h"
 #include "console/jobs/NewJobResponse.h"
@@ -10,15 +11,6 @@
 #include <QTimer>
 
 namespace velmora::console {
-
-namespace {
-
-const Logger& serverLog() {
-    static const Logger log(std::string(deployment::kLogSubsystem), "server");
-    return log;
-}
-
-}  // namespace
 
 HTTPServer::HTTPServer(JobArray& jobs, LocalPrinterArray& localPrinters)
     : HTTPServer(jobs, localPrinters, Limits()) {}

@@ -1,4 +1,5 @@
 #include "console/jobs/NewJobResponse.h"
+#include "console/jobs/DirectServerLog.h"
 
 #include "core/Deployment.h"
 #include "core/xml/XmlHelpers.h"
@@ -9,15 +10,6 @@
 #include <sstream>
 
 namespace velmora::console {
-
-namespace {
-
-const Logger& serverLog() {
-    static const Logger log(std::string(deployment::kLogSubsystem), "server");
-    return log;
-}
-
-}  // namespace
 
 bool NewJobResponse::sharesPrinter(const std::string& publicId) const {
     if (publicId.empty())

@@ -1,4 +1,5 @@
 #include "console/jobs/PostResponse.h"
+#include "console/jobs/DirectServerLog.h"
 
 #include "core/Deployment.h"
 #include "platform/FileIo.h"
@@ -14,15 +15,6 @@
 #include <system_error>
 
 namespace velmora::console {
-
-namespace {
-
-const Logger& serverLog() {
-    static const Logger log(std::string(deployment::kLogSubsystem), "server");
-    return log;
-}
-
-}  // namespace
 
 PostResponse::~PostResponse() {
     rollBack();
