@@ -16,7 +16,6 @@
 #include "core/config/TextFile.h"
 #include "core/model/PrinterGroup.h"
 #include "core/model/RemotePrinterArray.h"
-#include "core/net/HttpClient.h"
 #include "core/net/SoapData.h"
 #include "core/xml/XmlHelpers.h"
 
@@ -106,29 +105,11 @@ std::string ConsoleInetProvider::updateDescription(int version, double kilobytes
 std::optional<std::string> ConsoleInetProvider::boundedDownload(const std::string& url,
                                                                 const Headers* headers,
                                                                 std::string& error) const {
-    HttpClient::Request request;
-    request.url = url;
-    if (headers != nullptr) {
-        request.headers = *headers;
-        request.completeHeaderSet = true;
-    }
-    request.headers["User-Agent"] = userAgent();
-    request.timeoutSeconds = kDefaultDownloadTimeout;
-    // Change checks and update descriptions are service answers, not page downloads.
-    request.maxResponseBytes = kMaxSoapReplyBytes;
-    // These run on the main thread: a service that drips its answer may hold the window no
-    // longer than it may with a SOAP reply.
-    request.deadlineSeconds = deadlines().soapSeconds;
-    HttpClient::Response reply = HttpClient::perform(request);
-    if (!reply.transportOk) {
-        error = reply.error;
-        return std::nullopt;
-    }
-    if (reply.status != 200) {
-        error = HttpClient::statusPhrase(reply.status);
-        return std::nullopt;
-    }
-    return std::move(reply.body);
+    // Change checks and update descriptions are service answers, not page downloads, and they run
+    // on the main thread: a service that drips its answer may hold the window no longer than it
+    // may with a SOAP reply.
+    return downloadData(url, headers, kDefaultDownloadTimeout,
+                        {kMaxSoapReplyBytes, deadlines().soapSeconds}, error);
 }
 
 bool ConsoleInetProvider::fastCheck(bool& changed, bool& relogin, std::string& error) {

@@ -64,6 +64,14 @@ InetProvider::Headers InetProvider::dictionaryWithTDTokenHeader() const {
 std::optional<std::string> InetProvider::downloadData(const std::string& url,
                                                       const Headers* headers, double timeoutSeconds,
                                                       std::string& error) const {
+    return downloadData(url, headers, timeoutSeconds,
+                        {HttpClient::kDefaultMaxResponseBytes, deadlines_.downloadSeconds}, error);
+}
+
+std::optional<std::string> InetProvider::downloadData(const std::string& url,
+                                                      const Headers* headers, double timeoutSeconds,
+                                                      const DownloadBounds& bounds,
+                                                      std::string& error) const {
     HttpClient::Request request;
     request.url = url;
     if (headers != nullptr) {
@@ -72,7 +80,8 @@ std::optional<std::string> InetProvider::downloadData(const std::string& url,
     }
     request.headers["User-Agent"] = userAgent();
     request.timeoutSeconds = timeoutSeconds;
-    request.deadlineSeconds = deadlines_.downloadSeconds;
+    request.deadlineSeconds = bounds.deadlineSeconds;
+    request.maxResponseBytes = bounds.maxBytes;
     request.bodyOnlyForStatus = 200;
     HttpClient::Response response = HttpClient::perform(request);
     if (!response.transportOk) {

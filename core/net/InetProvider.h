@@ -51,6 +51,15 @@ class InetProvider {
         return downloadData(url, headers, kDefaultDownloadTimeout, error);
     }
 
+    // What one download may cost: its size, and its whole time however the answer is paced.
+    struct DownloadBounds {
+        size_t maxBytes;
+        double deadlineSeconds;
+    };
+    std::optional<std::string> downloadData(const std::string& url, const Headers* headers,
+                                            double timeoutSeconds, const DownloadBounds& bounds,
+                                            std::string& error) const;
+
     // `data` is the serialised "data" element; it goes into the envelope unescaped.
     bool soapRequest(const std::string& operation, const std::string& data,
                      const std::string& service, SoapResponse& response, int options,
