@@ -228,8 +228,10 @@ TEST_F(BackendProgramTest, AnEndlessRasterIsCancelledAtTheBound) {
         ::kill(pid, SIGTERM);
         ::waitpid(pid, &status, 0);
     }
-    ::close(input);
+    // The backend is gone, so the writer's next write fails and it ends; only then is its
+    // descriptor closed, never while it may still be writing to it.
     writer.join();
+    ::close(input);
     ::signal(SIGPIPE, previousPipeAction);
     EXPECT_EQ(ended, pid) << "the backend kept storing an endless raster";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5);
