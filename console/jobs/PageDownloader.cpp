@@ -1,6 +1,7 @@
 #include "console/jobs/PageDownloader.h"
 
 #include "console/jobs/PageDecoder.h"
+#include "core/net/CurlHeaderList.h"
 #include "core/net/HttpClient.h"
 #include "core/net/InetProvider.h"
 #include "platform/FileIo.h"
@@ -21,11 +22,7 @@ namespace {
 struct CurlDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
 using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
-using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 
 struct FileSink {
     int fd;
@@ -55,34 +52,6 @@ int checkCancelled(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t
     return cancelled != nullptr && cancelled->load() ? 1 : 0;
 }
 
-bool appendHeader(HeaderList& list, const std::string& line) {
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (grown == nullptr)
-        return false;
-    list.release();
-    list.reset(grown);
-    return true;
-}
-
-// Names and values come from the service's answers (the token); a line break would let them
-// add headers of their own.
-bool isSafeHeaderText(const std::string& text) {
-    return text.find_first_of("\r\n") == std::string::npos;
-}
-
-bool buildHeaders(const PageDownloader::Headers& headers, HeaderList& list) {
-    PageDownloader::Headers complete = headers;
-    complete["User-Agent"] = InetProvider::userAgent();
-    for (const auto& [name, value] : complete) {
-        if (name.empty() || !isSafeHeaderText(name) || !isSafeHeaderText(value))
-            return false;
-        if (!appendHeader(list, value.empty() ? name + ";" : name + ": " + value))
-            return false;
-    }
-    // Only the headers given, as for every other download of the session.
-    return appendHeader(list, "Accept:");
-}
-
 void removeQuietly(const std::filesystem::path& path) {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
@@ -97,8 +66,12 @@ PageDownloader::Outcome PageDownloader::download(const std::string& url, const H
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
-    HeaderList headerList;
-    if (!buildHeaders(headers, headerList)) {
+    // Only the headers given, as for every other download of the session.
+    Headers complete = headers;
+    complete["User-Agent"] = InetProvider::userAgent();
+    CurlHeaderList headerList;
+    std::string headerError;
+    if (!headerList.build(complete, true, headerError)) {
         error = "Invalid header";
         return Outcome::kTransferFailed;
     }

@@ -1,5 +1,7 @@
 #include "HttpClient.h"
 
+#include "core/net/CurlHeaderList.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -14,14 +16,10 @@ namespace {
 struct CurlDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
 using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
 struct MultiDeleter {
     void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
 };
-using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 
 // The text a caller shows when the peer stayed silent for the whole time-out.
@@ -83,21 +81,6 @@ size_t countHeader(char*, size_t size, size_t count, void* context) {
         return 0;
     }
     return bytes;
-}
-
-bool appendHeader(HeaderList& list, const std::string& line) {
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (grown == nullptr)
-        return false;
-    list.release();
-    list.reset(grown);
-    return true;
-}
-
-// Header names and values from callers may come from the network; a line break would let
-// them smuggle further headers into the request.
-bool isSafeHeaderText(const std::string& text) {
-    return text.find_first_of("\r\n") == std::string::npos;
 }
 
 // Keeps an easy handle attached to a multi handle for the length of one transfer.
@@ -214,24 +197,11 @@ HttpClient::Response HttpClient::perform(const Request& request) {
         return response;
     }
 
-    HeaderList headers;
-    for (const auto& [name, value] : request.headers) {
-        if (!isSafeHeaderText(name) || !isSafeHeaderText(value) || name.empty()) {
-            response.error = "Invalid header " + name;
-            return response;
-        }
-        // "Name;" is curl's way to send a header with an empty value.
-        if (!appendHeader(headers, value.empty() ? name + ";" : name + ": " + value)) {
-            response.error = "Out of memory";
-            return response;
-        }
-    }
-    if (request.completeHeaderSet && !appendHeader(headers, "Accept:")) {
-        response.error = "Out of memory";
+    CurlHeaderList headers;
+    if (!headers.build(request.headers, request.completeHeaderSet, response.error))
         return response;
-    }
     // Large bodies must not wait for a "100 Continue" that many servers never send.
-    if (!appendHeader(headers, "Expect:")) {
+    if (!headers.append("Expect:")) {
         response.error = "Out of memory";
         return response;
     }
