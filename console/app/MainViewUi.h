@@ -29,9 +29,10 @@ struct RemotePrinterRow {
 struct MainViewState {
     enum class Account { Hidden, Premium, PageLimit };
 
-    bool active = false;  // signed in; commands that need the service are enabled
-    std::string user;     // mail, else nick, else login
-    std::string domain;   // host of the service address
+    bool active = false;    // signed in; commands that need the service are enabled
+    bool hasToken = false;  // a session token is stored: selection commands may be enabled
+    std::string user;       // mail, else nick, else login
+    std::string domain;     // host of the service address
     Account account = Account::Hidden;
     int freePages = -1;    // shown with Account::PageLimit
     bool newJobs = false;  // the "new jobs" icon and the activity button as default
