@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -123,8 +124,19 @@ WebInterface No
                                               "-c",   (root / "cupsd.conf").string(),
                                               "-s",   (root / "cups-files.conf").string()};
         std::vector<char*> argv = ChildProcess::pointers(arguments);
-        if (::access(kCupsd, X_OK) != 0 ||
-            posix_spawn(&pid_, kCupsd, nullptr, nullptr, argv.data(), environ) != 0) {
+        // The scheduler must not hold the test's output open: if the test dies, a runner that
+        // reads that output until it ends would wait for the orphaned scheduler.
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, (root / "cupsd.out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        const bool spawned =
+            ::access(kCupsd, X_OK) == 0 &&
+            posix_spawn(&pid_, kCupsd, &actions, nullptr, argv.data(), environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        if (!spawned) {
             pid_ = -1;
             failure_ = std::string(kCupsd) + " cannot be started";
             return;
