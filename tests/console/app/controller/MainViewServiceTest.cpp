@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/app/controller/AppContext.h"
+#include "console/app/controller/HeadlessUi.h"
 #include "console/app/controller/MainView.h"
 #include "console/jobs/Job.h"
 #include "platform/CaptureLogSink.h"
@@ -126,7 +127,10 @@ class MainViewServiceTest : public ::testing::Test {
 
     void start() {
         context_ = std::make_unique<AppContext>(options());
-        view().attachUi(ui_);
+        launch(ui_);
+    }
+    void launch(MainViewUi& front) {
+        view().attachUi(front);
         view().awakeFromNib();
         context_->appController().applicationDidFinishLaunching();
     }
@@ -264,6 +268,60 @@ TEST_F(MainViewServiceTest, ARefusedTokenShowsTheLoginFailedSheetAndTryAgainSign
     ui_.answerSheet(true);
     ASSERT_TRUE(pumpUntil([&] { return ui_.sheets.size() == 2; }));
     EXPECT_EQ(requests("soap", "Login"), 2u);
+}
+
+TEST_F(MainViewServiceTest, AfterTheDialogSignedInTheProfileIsNamedAndTheConsoleSignsIn) {
+    ASSERT_NO_FATAL_FAILURE(writeSetup(""));
+    start();
+    ASSERT_TRUE(pumpUntil([&] { return ui_.loginDialogs == 1; }));
+    std::string error;
+    ASSERT_TRUE(context_->inetProvider().login("carol", "carol-pw", service_->serviceUrl(), error))
+        << error;
+    view().loginControllerOk();
+    EXPECT_EQ(view().signInState(), State::SignedIn);
+    EXPECT_EQ(context_->config().profile(), "carol.127.0.0.1");
+    EXPECT_NE(storedToken(), "");
+    EXPECT_TRUE(ui_.views.back().active);
+}
+
+// Without a window nobody can type a password: a token saved later by the window or an
+// administrator is what signs the console in.
+TEST_F(MainViewServiceTest, WithoutAWindowATokenSavedLaterIsPickedUp) {
+    ASSERT_NO_FATAL_FAILURE(writeSetup(""));
+    start();
+    ASSERT_TRUE(pumpUntil([&] { return ui_.loginDialogs == 1; }));
+    view().retrySignInFromSetup();
+    EXPECT_EQ(ui_.loginDialogs, 2);
+    EXPECT_EQ(requests("soap"), 0u);
+    ASSERT_NO_FATAL_FAILURE(writeSetup("tok-carol"));
+    view().retrySignInFromSetup();
+    EXPECT_EQ(view().signInState(), State::SignedIn);
+    EXPECT_EQ(ui_.loginDialogs, 2);
+}
+
+// The service goes away and comes back: the console without a window tries again by itself.
+TEST_F(MainViewServiceTest, WithoutAWindowAFailedPollIsRetriedUntilTheServiceAnswers) {
+    ASSERT_NO_FATAL_FAILURE(writeSetup("tok-carol"));
+    context_ = std::make_unique<AppContext>(options());
+    HeadlessUi headless(context_->runLoop(),
+                        RetryPause(RetryPause::Seconds(0.05), RetryPause::Seconds(0.2)));
+    view().setServiceReachedObserver([&] { headless.serviceReached(); });
+    launch(headless);
+    ASSERT_TRUE(pumpUntil([&] { return view().signInState() == State::SignedIn; }));
+
+    service_->addFault(R"({"count": 3, "match": {"path": "/fastCheck3.aspx"}, "status": 503})");
+    const size_t polls = requests("fastcheck");
+    view().fastCheck();
+    EXPECT_EQ(view().signInState(), State::PollFailed);
+    ASSERT_TRUE(pumpUntil([&] {
+        return requests("fastcheck") == polls + 1 && view().signInState() == State::SignedIn;
+    })) << SignInState::name(view().signInState());
+    // Every failure was tried again (a refused poll is journaled under its fault only).
+    EXPECT_TRUE(service_->state().get_child("faults").empty());
+    // Answered: the next failure waits the shortest pause again.
+    EXPECT_EQ(headless.pause().peek().count(), 0.05);
+    EXPECT_TRUE(view().userActive());
+    quit();
 }
 
 // ---- The sign-in states after a poll
