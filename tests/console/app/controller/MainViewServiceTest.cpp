@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 
 #include <QEventLoop>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <chrono>
@@ -113,7 +115,7 @@ class MainViewServiceTest : public ::testing::Test {
         AppContext::Options options;
         options.systemDir = system_.path();
         options.headless = true;
-        options.directPort = 0;
+        options.directPort = directPort_;
         options.announce = false;
         options.printServer = cupsd_->socketPath();
         QueueChanger::Settings changer;
@@ -216,6 +218,7 @@ class MainViewServiceTest : public ::testing::Test {
     std::shared_ptr<CaptureLogSink> log_ = std::make_shared<CaptureLogSink>();
     std::shared_ptr<LogSink> previousSink_;
     std::chrono::milliseconds deliveryPause_ = 100ms;
+    uint16_t directPort_ = 0;
     RecordingUi ui_;
     std::unique_ptr<AppContext> context_;
     bool quitted_ = false;
@@ -524,6 +527,21 @@ TEST_F(MainViewServiceTest, WhileResultsAreOffTheFileStays) {
     EXPECT_EQ(ScratchDirectory::readFile(messageFile()), "Report.pdf/phTitsent");
     context_->config().setShowDeliveryResult(true);
     ASSERT_TRUE(pumpUntil([&] { return !ui_.noticesOfType(1).empty(); }));
+}
+
+// Another program holds the direct print server's port: the console runs on without it.
+TEST_F(MainViewServiceTest, ABusyDirectPortIsLoggedAndTheConsoleRunsOn) {
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::AnyIPv4, 0));
+    directPort_ = holder.serverPort();
+    ASSERT_NO_FATAL_FAILURE(startSignedIn());
+    EXPECT_EQ(context_->httpServer().state(), HTTPServer::kIdle);
+    bool logged = false;
+    for (const std::string& line : log_->messages(LogLevel::Error))
+        logged = logged || line.find("The direct print server is not running") == 0;
+    EXPECT_TRUE(logged);
+    view().fastCheck();
+    EXPECT_EQ(view().signInState(), State::SignedIn);
 }
 
 // ---- Quit
