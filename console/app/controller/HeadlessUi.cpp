@@ -24,6 +24,12 @@ void HeadlessUi::showChoiceSheet(const ChoiceSheet& sheet,
     const double seconds = pause_.next().count();
     logger_.error("{}: {}; choosing \"{}\" in {} s", sheet.title, sheet.message,
                   sheet.defaultButton, seconds);
+    // A refused sign-in is tried again with the token the setup file holds by then, so a
+    // token renewed meanwhile (by the window or an administrator) is the one used.
+    if (sheet.kind == ChoiceSheet::Kind::LoginFailed && signInRetry_) {
+        mainLoop_.postAfter(seconds, [this] { signInRetry_(); });
+        return;
+    }
     mainLoop_.postAfter(seconds, [done = std::move(done)] { done(true); });
 }
 
