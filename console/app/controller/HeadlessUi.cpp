@@ -12,6 +12,12 @@ HeadlessUi::HeadlessUi(RunLoop& mainLoop, RetryPause pause)
       pause_(pause),
       logger_(std::string(deployment::kLogSubsystem), "headless") {}
 
+void HeadlessUi::serviceReached() {
+    if (pause_.grown())
+        logger_.notice("The service answers again");
+    pause_.reset();
+}
+
 void HeadlessUi::showAlertSheet(const std::string& title, const std::string& message) {
     if (message.empty())
         logger_.notice("Alert: {}", title);

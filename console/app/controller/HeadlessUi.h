@@ -26,7 +26,7 @@ class HeadlessUi : public MainViewUi {
     // counts).
     void setSignInRetry(std::function<void()> retry) { signInRetry_ = std::move(retry); }
     // The service answered: the next retry waits the shortest pause again.
-    void serviceReached() { pause_.reset(); }
+    void serviceReached();
     const RetryPause& pause() const { return pause_; }
 
     void showAlertSheet(const std::string& title, const std::string& message) override;

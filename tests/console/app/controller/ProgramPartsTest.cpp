@@ -120,6 +120,7 @@ TEST_F(HeadlessUiTest, ChoosesTheDefaultButtonAfterAGrowingPause) {
     EXPECT_EQ(ui.pause().peek().count(), 0.1);
     ui.serviceReached();
     EXPECT_EQ(ui.pause().peek().count(), 0.05);
+    EXPECT_TRUE(log_->contains(LogLevel::Default, "The service answers again"));
     // The service's text is logged as it is, braces and all.
     EXPECT_TRUE(log_->contains(LogLevel::Error,
                                "Check for new documents failed: Couldn't connect to server {}; "
