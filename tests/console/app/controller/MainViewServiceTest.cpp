@@ -455,6 +455,61 @@ TEST_F(MainViewServiceTest, AnIncompatiblePrinterIsOnlyRemovedWhenTheUserSaysSo)
     EXPECT_EQ(ui_.views.back().remotePrinters.size(), 1u);
 }
 
+TEST_F(MainViewServiceTest, NewPropertiesOfASharedPrinterGoToTheServiceThenAPollRuns) {
+    ASSERT_NO_FATAL_FAILURE(startSignedIn());
+    const std::string title = context_->localPrinters().objectAtIndex(0).localTitle();
+    size_t changes = requests("soap", "ChangePrinters");
+    size_t polls = requests("fastcheck");
+    // Not shared: nothing to tell the service.
+    view().printerPropertiesControllerOk(title);
+    EXPECT_EQ(requests("soap", "ChangePrinters"), changes);
+    EXPECT_EQ(requests("fastcheck"), polls + 1);
+
+    view().sharePrinter(title);
+    changes = requests("soap", "ChangePrinters");
+    polls = requests("fastcheck");
+    view().printerPropertiesControllerOk(title);
+    EXPECT_EQ(requests("soap", "ChangePrinters"), changes + 1);
+    EXPECT_EQ(requests("fastcheck"), polls + 1);
+    EXPECT_TRUE(ui_.alerts.empty());
+}
+
+// The user's own shared printers are left out of the list shown, not out of the user's list.
+TEST_F(MainViewServiceTest, HiddenOwnPrintersAreMissingFromTheTableOnly) {
+    ASSERT_NO_FATAL_FAILURE(startSignedIn());
+    const std::string id = context_->localPrinters().objectAtIndex(0).publicId();
+    view().sharePrinter(context_->localPrinters().objectAtIndex(0).localTitle());
+    std::string error;
+    ASSERT_TRUE(context_->inetProvider().likePrinter(id, error)) << error;
+    context_->config().setHideMyPrinters(true);
+    view().reloadData();
+    EXPECT_NE(context_->remotePrinters().getPrinter(id), nullptr);
+    ASSERT_EQ(view().filteredRemotePrinters().size(), 2u);
+    for (const auto& row : ui_.views.back().remotePrinters)
+        EXPECT_NE(row.publicId, id);
+    context_->config().setHideMyPrinters(false);
+    view().reloadData();
+    EXPECT_EQ(ui_.views.back().remotePrinters.size(), 3u);
+}
+
+TEST_F(MainViewServiceTest, AfterTheSetupWindowThePpdIsWrittenOrItsFailureShown) {
+    ASSERT_NO_FATAL_FAILURE(startSignedIn());
+    const fs::path ppd = context_->config().getPPDFileName();
+    fs::remove(ppd);
+    view().setupRemoteController_Ok();
+    EXPECT_TRUE(ui_.alerts.empty());
+    EXPECT_NE(ScratchDirectory::readFile(ppd).find("*PPD-Adobe"), std::string::npos);
+
+    // Something that is not a file stands where the PPD goes.
+    fs::remove(ppd);
+    fs::create_directory(ppd);
+    view().setupRemoteController_Ok();
+    ASSERT_EQ(ui_.alerts.size(), 1u);
+    EXPECT_EQ(ui_.alerts[0].title, "Failed to save PPD file");
+    EXPECT_EQ(ui_.alerts[0].message,
+              "Check that file " + ppd.string() + " exists and has symbolic link to /etc/cups/ppd");
+}
+
 // ---- Notices
 
 TEST_F(MainViewServiceTest, NewJobsAreAnnouncedWithTheirNumber) {
