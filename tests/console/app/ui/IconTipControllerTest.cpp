@@ -1,0 +1,145 @@
+#include "console/app/ui/IconTipController.h"
+
+#include <gtest/gtest.h>
+
+#include <QtTest/QTest>
+
+#include <string>
+#include <vector>
+
+#include "console/app/ui/Translation.h"
+#include "console/service/ConsoleConfig.h"
+#include "tests/console/app/ui/QtTestPrinting.h"
+#include "tests/support/ScratchDirectory.h"
+
+namespace velmora::console {
+namespace {
+
+using test::ScratchDirectory;
+
+class IconTipControllerTest : public ::testing::Test {
+  protected:
+    std::filesystem::path setupFile() const {
+        return config_.getSetupFileNameForUser(config_.currentUserName());
+    }
+    // The settings as the next start reads them from the saved file.
+    std::unique_ptr<ConsoleConfig> savedConfig() const {
+        auto saved = std::make_unique<ConsoleConfig>(scratch_.path());
+        std::string error;
+        EXPECT_TRUE(saved->loadSetup(config_.currentUserName(), error)) << error;
+        return saved;
+    }
+
+    ScratchDirectory scratch_;
+    ConsoleConfig config_{scratch_.path()};
+    Translation translation_{config_};
+    IconTipController tip_{config_, translation_};
+};
+
+TEST_F(IconTipControllerTest, ANoticeSplitsIntoTitleAndTextAtTheSeparator) {
+    struct Case {
+        QString notice;
+        QString title;
+        QString text;
+    };
+    const std::vector<Case> cases = {
+        {QStringLiteral("Report.pdf/phTitsuccessfully sent for printing on Office"),
+         QStringLiteral("Report.pdf"), QStringLiteral("successfully sent for printing on Office")},
+        {QStringLiteral("2 new jobs"), QString(), QStringLiteral("2 new jobs")},
+        {QStringLiteral("a/phTitb/phTitc"), QStringLiteral("a"), QStringLiteral("b")},
+        {QStringLiteral("/phTit"), QString(), QString()},
+    };
+    for (const Case& c : cases) {
+        tip_.showNotice(c.notice, 0, IconTipController::kDeliveryResult);
+        EXPECT_EQ(tip_.lTitle.text(), c.title);
+        EXPECT_EQ(tip_.lMessage.text(), c.text);
+        EXPECT_TRUE(tip_.isVisible());
+    }
+}
+
+TEST_F(IconTipControllerTest, MarkupFromTheNoticeIsShownLiterally) {
+    tip_.showNotice(QStringLiteral("<b>x</b>/phTit<img src=\"/etc/passwd\"> & <a href=\"y\">z</a>"),
+                    0, IconTipController::kDeliveryResult);
+    EXPECT_EQ(tip_.lTitle.text(), QStringLiteral("<b>x</b>"));
+    EXPECT_EQ(tip_.lMessage.text(),
+              QStringLiteral("<img src=\"/etc/passwd\"> & <a href=\"y\">z</a>"));
+    for (const QLabel* label : {&tip_.lTitle, &tip_.lMessage}) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        EXPECT_FALSE(label->openExternalLinks());
+    }
+}
+
+TEST_F(IconTipControllerTest, FadesOutInNineStepsAfterItsInterval) {
+    tip_.showNotice(QStringLiteral("t/phTitm"), 0.05, IconTipController::kJobNotification);
+    EXPECT_DOUBLE_EQ(tip_.windowOpacity(), 1.0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tip_.isVisible(); }, 10000));
+    // The last step shown was 0.1; no step at zero opacity or below.
+    EXPECT_NEAR(tip_.windowOpacity(), 0.1, 0.01);
+}
+
+TEST_F(IconTipControllerTest, IntervalZeroKeepsThePopUpUntilOk) {
+    tip_.showNotice(QStringLiteral("stays"), 0, IconTipController::kJobNotification);
+    QTest::qWait(400);
+    EXPECT_TRUE(tip_.isVisible());
+    EXPECT_DOUBLE_EQ(tip_.windowOpacity(), 1.0);
+    QTest::mouseClick(&tip_.btnOk, Qt::LeftButton);
+    EXPECT_FALSE(tip_.isVisible());
+}
+
+TEST_F(IconTipControllerTest, ANewerNoticeIsNeverClosedByAnEarlierNoticesFade) {
+    tip_.showNotice(QStringLiteral("first"), 0.1, IconTipController::kJobNotification);
+    // Catch the first notice in the middle of its fade.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tip_.alpha() < 1.0; }, 10000));
+    tip_.showNotice(QStringLiteral("second"), 0, IconTipController::kDeliveryResult);
+    EXPECT_DOUBLE_EQ(tip_.windowOpacity(), 1.0);
+    // Long past the moment the first notice would have closed.
+    QTest::qWait(800);
+    EXPECT_TRUE(tip_.isVisible());
+    EXPECT_EQ(tip_.lMessage.text(), QStringLiteral("second"));
+    EXPECT_DOUBLE_EQ(tip_.windowOpacity(), 1.0);
+    EXPECT_DOUBLE_EQ(tip_.alpha(), 1.0);
+}
+
+TEST_F(IconTipControllerTest, DontShowTurnsOffTheNoticesKindAndSavesTheSetup) {
+    struct Case {
+        int messageType;
+        bool jobNotifications;
+        bool showDeliveryResult;
+    };
+    const std::vector<Case> cases = {
+        {IconTipController::kJobNotification, false, true},
+        {IconTipController::kDeliveryResult, true, false},
+        {7, true, true},
+    };
+    for (const Case& c : cases) {
+        config_.setJobNotifications(true);
+        config_.setShowDeliveryResult(true);
+        std::filesystem::remove(setupFile());
+        tip_.showNotice(QStringLiteral("notice"), 0, c.messageType);
+        tip_.btnDontShow.setChecked(true);
+        QTest::mouseClick(&tip_.btnOk, Qt::LeftButton);
+        EXPECT_FALSE(tip_.isVisible());
+        EXPECT_EQ(config_.jobNotifications(), c.jobNotifications) << c.messageType;
+        EXPECT_EQ(config_.showDeliveryResult(), c.showDeliveryResult) << c.messageType;
+        ASSERT_TRUE(std::filesystem::exists(setupFile())) << c.messageType;
+        auto saved = savedConfig();
+        EXPECT_EQ(saved->jobNotifications(), c.jobNotifications) << c.messageType;
+        EXPECT_EQ(saved->showDeliveryResult(), c.showDeliveryResult) << c.messageType;
+    }
+}
+
+TEST_F(IconTipControllerTest, ClosingWithoutTheBoxChangesAndSavesNothing) {
+    tip_.showNotice(QStringLiteral("notice"), 0, IconTipController::kJobNotification);
+    QTest::mouseClick(&tip_.btnOk, Qt::LeftButton);
+    EXPECT_TRUE(config_.jobNotifications());
+    EXPECT_FALSE(std::filesystem::exists(setupFile()));
+
+    // The box is unticked again for the next notice.
+    tip_.showNotice(QStringLiteral("first"), 0, IconTipController::kJobNotification);
+    tip_.btnDontShow.setChecked(true);
+    tip_.showNotice(QStringLiteral("second"), 0, IconTipController::kDeliveryResult);
+    EXPECT_FALSE(tip_.btnDontShow.isChecked());
+}
+
+}  // namespace
+}  // namespace velmora::console
