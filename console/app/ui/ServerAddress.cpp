@@ -1,5 +1,6 @@
 #include "console/app/ui/ServerAddress.h"
 
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace velmora::console {
@@ -7,7 +8,8 @@ namespace velmora::console {
 namespace {
 
 bool hasScheme(const QString& text) {
-    return text.contains(QStringLiteral("://"));
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    return scheme.match(text).hasMatch();
 }
 
 bool holdsSpaceOrControl(const QString& text) {
