@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Logger.h"
+
+namespace velmora {
+class RemotePrinter;
+class RemotePrinterArray;
+}  // namespace velmora
+
+namespace velmora::console {
+
+class ConsoleConfig;
+class VirtualPrinter;
+
+// Keeps the print system in step with the remote printers after every refresh: one queue per
+// listed online printer, and the generated PPD made from the default remote printer whenever
+// what it would hold changes. A console without a window relies on this alone.
+class QueueSync {
+  public:
+    QueueSync(const ConsoleConfig& config, VirtualPrinter& virtualPrinter);
+
+    void sync(const std::vector<std::shared_ptr<RemotePrinter>>& shown,
+              const RemotePrinterArray& remotePrinters);
+    // Writes the PPD now. False with the reason when it could not be written.
+    bool generatePPDFile(const RemotePrinterArray& remotePrinters, std::string& error);
+
+  private:
+    void refreshPpd(const RemotePrinterArray& remotePrinters);
+
+    const ConsoleConfig& config_;
+    VirtualPrinter& virtualPrinter_;
+    Logger logger_;
+    std::string writtenPpd_;
+};
+
+}  // namespace velmora::console
