@@ -48,14 +48,6 @@ IconTipController::IconTipController(ConsoleConfig& config, const Translation& t
     connect(&timer_, &QTimer::timeout, this, &IconTipController::timerFired);
 }
 
-void IconTipController::showNotice(const QString& notice, double interval, int messageType) {
-    const QStringList parts = notice.split(QStringLiteral("/phTit"));
-    if (parts.size() >= 2)
-        showStatusMessage(parts[0], parts[1], interval, messageType);
-    else
-        showStatusMessage(QString(), notice, interval, messageType);
-}
-
 void IconTipController::showStatusMessage(const QString& title, const QString& text,
                                           double interval, int messageType) {
     lTitle.setText(title);

@@ -24,8 +24,8 @@ class IconTipController : public QWidget {
 
     IconTipController(ConsoleConfig& config, const Translation& translation);
 
-    // A notice whose title, when it has one, comes before "/phTit".
-    void showNotice(const QString& notice, double interval, int messageType);
+    // Shows the notice at once; without a title only its text. An interval of 0 or less keeps
+    // it until OK.
     void showStatusMessage(const QString& title, const QString& text, double interval,
                            int messageType);
     void closeWindow();

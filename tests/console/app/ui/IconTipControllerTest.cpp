@@ -36,30 +36,23 @@ class IconTipControllerTest : public ::testing::Test {
     IconTipController tip_{config_, translation_};
 };
 
-TEST_F(IconTipControllerTest, ANoticeSplitsIntoTitleAndTextAtTheSeparator) {
-    struct Case {
-        QString notice;
-        QString title;
-        QString text;
-    };
-    const std::vector<Case> cases = {
-        {QStringLiteral("Report.pdf/phTitsuccessfully sent for printing on Office"),
-         QStringLiteral("Report.pdf"), QStringLiteral("successfully sent for printing on Office")},
-        {QStringLiteral("2 new jobs"), QString(), QStringLiteral("2 new jobs")},
-        {QStringLiteral("a/phTitb/phTitc"), QStringLiteral("a"), QStringLiteral("b")},
-        {QStringLiteral("/phTit"), QString(), QString()},
-    };
-    for (const Case& c : cases) {
-        tip_.showNotice(c.notice, 0, IconTipController::kDeliveryResult);
-        EXPECT_EQ(tip_.lTitle.text(), c.title);
-        EXPECT_EQ(tip_.lMessage.text(), c.text);
-        EXPECT_TRUE(tip_.isVisible());
-    }
+TEST_F(IconTipControllerTest, ShowsTitleAndTextAndHidesAnEmptyTitle) {
+    tip_.showStatusMessage(QStringLiteral("Report.pdf"),
+                           QStringLiteral("successfully sent for printing on Office"), 0,
+                           IconTipController::kDeliveryResult);
+    EXPECT_TRUE(tip_.isVisible());
+    EXPECT_EQ(tip_.lTitle.text(), QStringLiteral("Report.pdf"));
+    EXPECT_FALSE(tip_.lTitle.isHidden());
+    tip_.showStatusMessage(QString(), QStringLiteral("2 new jobs"), 0,
+                           IconTipController::kJobNotification);
+    EXPECT_EQ(tip_.lMessage.text(), QStringLiteral("2 new jobs"));
+    EXPECT_TRUE(tip_.lTitle.isHidden());
 }
 
 TEST_F(IconTipControllerTest, MarkupFromTheNoticeIsShownLiterally) {
-    tip_.showNotice(QStringLiteral("<b>x</b>/phTit<img src=\"/etc/passwd\"> & <a href=\"y\">z</a>"),
-                    0, IconTipController::kDeliveryResult);
+    tip_.showStatusMessage(QStringLiteral("<b>x</b>"),
+                           QStringLiteral("<img src=\"/etc/passwd\"> & <a href=\"y\">z</a>"), 0,
+                           IconTipController::kDeliveryResult);
     EXPECT_EQ(tip_.lTitle.text(), QStringLiteral("<b>x</b>"));
     EXPECT_EQ(tip_.lMessage.text(),
               QStringLiteral("<img src=\"/etc/passwd\"> & <a href=\"y\">z</a>"));
@@ -70,7 +63,8 @@ TEST_F(IconTipControllerTest, MarkupFromTheNoticeIsShownLiterally) {
 }
 
 TEST_F(IconTipControllerTest, FadesOutInNineStepsAfterItsInterval) {
-    tip_.showNotice(QStringLiteral("t/phTitm"), 0.05, IconTipController::kJobNotification);
+    tip_.showStatusMessage(QString(), QStringLiteral("m"), 0.05,
+                           IconTipController::kJobNotification);
     EXPECT_DOUBLE_EQ(tip_.windowOpacity(), 1.0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !tip_.isVisible(); }, 10000));
     // The last step shown was 0.1; no step at zero opacity or below.
@@ -78,7 +72,8 @@ TEST_F(IconTipControllerTest, FadesOutInNineStepsAfterItsInterval) {
 }
 
 TEST_F(IconTipControllerTest, IntervalZeroKeepsThePopUpUntilOk) {
-    tip_.showNotice(QStringLiteral("stays"), 0, IconTipController::kJobNotification);
+    tip_.showStatusMessage(QString(), QStringLiteral("stays"), 0,
+                           IconTipController::kJobNotification);
     QTest::qWait(400);
     EXPECT_TRUE(tip_.isVisible());
     EXPECT_DOUBLE_EQ(tip_.windowOpacity(), 1.0);
@@ -87,10 +82,12 @@ TEST_F(IconTipControllerTest, IntervalZeroKeepsThePopUpUntilOk) {
 }
 
 TEST_F(IconTipControllerTest, ANewerNoticeIsNeverClosedByAnEarlierNoticesFade) {
-    tip_.showNotice(QStringLiteral("first"), 0.1, IconTipController::kJobNotification);
+    tip_.showStatusMessage(QString(), QStringLiteral("first"), 0.1,
+                           IconTipController::kJobNotification);
     // Catch the first notice in the middle of its fade.
     ASSERT_TRUE(QTest::qWaitFor([&] { return tip_.alpha() < 1.0; }, 10000));
-    tip_.showNotice(QStringLiteral("second"), 0, IconTipController::kDeliveryResult);
+    tip_.showStatusMessage(QString(), QStringLiteral("second"), 0,
+                           IconTipController::kDeliveryResult);
     EXPECT_DOUBLE_EQ(tip_.windowOpacity(), 1.0);
     // Long past the moment the first notice would have closed.
     QTest::qWait(800);
@@ -115,7 +112,7 @@ TEST_F(IconTipControllerTest, DontShowTurnsOffTheNoticesKindAndSavesTheSetup) {
         config_.setJobNotifications(true);
         config_.setShowDeliveryResult(true);
         std::filesystem::remove(setupFile());
-        tip_.showNotice(QStringLiteral("notice"), 0, c.messageType);
+        tip_.showStatusMessage(QString(), QStringLiteral("notice"), 0, c.messageType);
         tip_.btnDontShow.setChecked(true);
         QTest::mouseClick(&tip_.btnOk, Qt::LeftButton);
         EXPECT_FALSE(tip_.isVisible());
@@ -129,15 +126,18 @@ TEST_F(IconTipControllerTest, DontShowTurnsOffTheNoticesKindAndSavesTheSetup) {
 }
 
 TEST_F(IconTipControllerTest, ClosingWithoutTheBoxChangesAndSavesNothing) {
-    tip_.showNotice(QStringLiteral("notice"), 0, IconTipController::kJobNotification);
+    tip_.showStatusMessage(QString(), QStringLiteral("notice"), 0,
+                           IconTipController::kJobNotification);
     QTest::mouseClick(&tip_.btnOk, Qt::LeftButton);
     EXPECT_TRUE(config_.jobNotifications());
     EXPECT_FALSE(std::filesystem::exists(setupFile()));
 
     // The box is unticked again for the next notice.
-    tip_.showNotice(QStringLiteral("first"), 0, IconTipController::kJobNotification);
+    tip_.showStatusMessage(QString(), QStringLiteral("first"), 0,
+                           IconTipController::kJobNotification);
     tip_.btnDontShow.setChecked(true);
-    tip_.showNotice(QStringLiteral("second"), 0, IconTipController::kDeliveryResult);
+    tip_.showStatusMessage(QString(), QStringLiteral("second"), 0,
+                           IconTipController::kDeliveryResult);
     EXPECT_FALSE(tip_.btnDontShow.isChecked());
 }
 
