@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QImage>
 #include <QtTest/QTest>
 
 #include <filesystem>
@@ -371,6 +373,48 @@ TEST_F(MainWindowTest, ThePopUpShowsTheControllersNotice) {
     EXPECT_EQ(window_->iconTip().messageType(), IconTipController::kDeliveryResult);
     window_->setStatusText("Connecting...");
     EXPECT_EQ(window_->lStatus.text(), QStringLiteral("Connecting..."));
+}
+
+// Pictures of the window for the README, taken as the tests run.
+class ScreenshotTest : public MainWindowTest {
+  protected:
+    static void save(QWidget& widget, const char* name) {
+        QApplication::processEvents();
+        const QPixmap picture = widget.grab();
+        const std::filesystem::path file =
+            std::filesystem::path(VELMORA_SCREENSHOT_DIR) / (std::string(name) + ".png");
+        std::filesystem::create_directories(file.parent_path());
+        ASSERT_TRUE(picture.save(QString::fromStdString(file.string()), "PNG")) << file;
+        const QImage saved(QString::fromStdString(file.string()));
+        EXPECT_EQ(saved.size(), widget.size() * widget.devicePixelRatio());
+    }
+};
+
+TEST_F(ScreenshotTest, Windows) {
+    open(allCommands());
+    MainViewState out = signedOut();
+    out.remotePrinters.clear();
+    window_->reloadView(out);
+    window_->setStatusText("Not signed in");
+    save(*window_, "main-window-signed-out");
+
+    MainViewState in = signedIn();
+    in.remotePrinters[1].title = "Plotter";
+    in.newJobs = true;
+    window_->reloadView(in);
+    window_->tvLocal.selectRow(1);
+    window_->setStatusText("");
+    save(*window_, "main-window-signed-in");
+
+    config_.setLastEmail("carol@example.test");
+    config_.setServers("https://print.example");
+    window_->showLoginDialog();
+    window_->loginDialog()->adjustSize();
+    save(*window_->loginDialog(), "sign-in-dialog");
+
+    window_->showStatusMessage("Report.pdf", "successfully sent for printing on Office", 0,
+                               IconTipController::kDeliveryResult);
+    save(window_->iconTip(), "status-pop-up");
 }
 
 }  // namespace
