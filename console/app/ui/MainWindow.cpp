@@ -57,7 +57,6 @@ MainWindow::MainWindow(Collaborators with, MainWindowCommands commands)
     layOut();
     buildMenus();
     connectCommands();
-    translate();
     reloadView(state_);
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         statusItem_ = std::make_unique<QSystemTrayIcon>(UiImages::icon(statusImage_));
@@ -409,6 +408,7 @@ void MainWindow::showLoginDialog() {
     login_->show();
     login_->raise();
     login_->activateWindow();
+    updateCommands();
 }
 
 void MainWindow::loginControllerOk() {
@@ -444,6 +444,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::reloadView(const MainViewState& state) {
+    // The translation is loaded at start-up after the window exists; its first refresh follows.
+    if (translation_.revision() != translatedRevision_) {
+        translatedRevision_ = translation_.revision();
+        translate();
+    }
     const std::optional<LocalPrinterRow> local = selectedLocalPrinter();
     const std::optional<RemotePrinterRow> remote = selectedRemotePrinter();
     state_ = state;
@@ -519,8 +524,13 @@ void MainWindow::updateCommands() {
     tvRemote_SelectionChanged();
 }
 
+bool MainWindow::signedIn() const {
+    // Read again at every use: signing out empties the token after the last refresh.
+    return state_.hasToken && !config_.token().empty();
+}
+
 void MainWindow::tvLocal_SelectionChanged() {
-    const bool signedIn = state_.hasToken;
+    const bool signedIn = this->signedIn();
     const std::optional<LocalPrinterRow> printer = selectedLocalPrinter();
     const bool canShare = printer && signedIn && static_cast<bool>(commands_.sharePrinter);
     const bool shared = printer && printer->shared;
@@ -533,7 +543,7 @@ void MainWindow::tvLocal_SelectionChanged() {
 }
 
 void MainWindow::tvRemote_SelectionChanged() {
-    const bool enabled = state_.hasToken && selectedRemotePrinter().has_value() &&
+    const bool enabled = signedIn() && selectedRemotePrinter().has_value() &&
                          static_cast<bool>(commands_.setupRemotePrinter);
     btnSetupRemote.setEnabled(enabled);
     setTwinsEnabled(itmSetupRemote, itmSetupRemote2, enabled);

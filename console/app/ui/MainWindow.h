@@ -121,6 +121,8 @@ class MainWindow : public QMainWindow, public MainViewUi, public LoginController
     void translate();
     void showAccount();
     void setStatusImage(const QString& name);
+    // A session token is stored: the selection commands may be enabled.
+    bool signedIn() const;
     // Enabling of every command from the sign-in state and the selections.
     void updateCommands();
     void tvLocal_SelectionChanged();
@@ -143,6 +145,8 @@ class MainWindow : public QMainWindow, public MainViewUi, public LoginController
     MainWindowCommands commands_;
     MainViewState state_;
     QString statusImage_;
+    // The translation's revision the texts were last applied from.
+    int translatedRevision_ = -1;
     AlertSheet alert_;
     IconTipController iconTip_;
     std::unique_ptr<LoginController> login_;

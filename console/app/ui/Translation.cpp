@@ -98,6 +98,7 @@ void Translation::loadAvailable() {
 }
 
 bool Translation::loadCurrent() {
+    ++revision_;
     sections_.clear();
     const std::string fileName = config_.translation();
     if (fileName.empty())

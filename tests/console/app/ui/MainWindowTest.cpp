@@ -87,6 +87,7 @@ class MainWindowTest : public ::testing::Test {
         return commands;
     }
     void open(MainWindowCommands commands) {
+        config_.setToken("tok-carol");
         window_ = std::make_unique<MainWindow>(
             MainWindow::Collaborators{config_, provider_, translation_}, std::move(commands));
         window_->show();
@@ -198,6 +199,21 @@ TEST_F(MainWindowTest, AfterAFailureTheStoredTokenStillAllowsTheSelectionCommand
     EXPECT_TRUE(window_->btnShare.isEnabled());
     EXPECT_FALSE(window_->btnFind.isEnabled());
     EXPECT_FALSE(window_->itmLogout.isEnabled());
+}
+
+TEST_F(MainWindowTest, SigningOutDisablesTheSelectionCommandsBeforeTheNextRefresh) {
+    open(allCommands());
+    window_->reloadView(signedIn());
+    selectLocal(0);
+    selectRemote(0);
+    ASSERT_TRUE(window_->btnShare.isEnabled());
+    // The controller refreshes, then forgets the token, then shows the sign-in dialog.
+    config_.setToken("");
+    window_->showLoginDialog();
+    EXPECT_EQ(selectionCommands(),
+              "btnShare- btnProperties- itmShare- itmUnshare- itmProperties- btnSetupRemote- ");
+    window_->itmUnshare2.trigger();
+    EXPECT_TRUE(calls_.empty());
 }
 
 TEST_F(MainWindowTest, CommandsOfAbsentWindowsStayDisabled) {
@@ -314,12 +330,15 @@ TEST_F(MainWindowTest, RowsAreShownAsTheirPlainTextWithTheDefaultMarkFromTheRow)
 }
 
 TEST_F(MainWindowTest, TranslatedTextsReachTwinItemsAndColumnHeaders) {
+    // As at start-up: the window exists before the translation is loaded.
+    open(allCommands());
+    window_->reloadView(signedIn());
+    EXPECT_EQ(window_->itmShare.text(), QStringLiteral("Share"));
     installTranslation(
         "<section id=\"MainMenu\"><text id=\"Share\">Freigeben</text>"
         "<text id=\"Exit\">Beenden</text></section>"
         "<section id=\"HTML\"><text id=\"Printer\">Drucker</text>"
         "<text id=\"Unshare\">Nicht freigeben</text></section>");
-    open(allCommands());
     window_->reloadView(signedIn());
     EXPECT_EQ(window_->itmShare.text(), QStringLiteral("Freigeben"));
     EXPECT_EQ(window_->itmShare2.text(), QStringLiteral("Freigeben"));
