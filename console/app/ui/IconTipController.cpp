@@ -23,6 +23,16 @@ const Logger& logger() {
 
 constexpr int kWidth = 320;
 
+QString shortened(const QString& text) {
+    if (text.size() <= IconTipController::kMaxShownLength)
+        return text;
+    qsizetype end = IconTipController::kMaxShownLength - 1;
+    // Never between the two halves of a surrogate pair.
+    if (text[end].isLowSurrogate())
+        --end;
+    return text.left(end) + QChar(0x2026);
+}
+
 }  // namespace
 
 IconTipController::IconTipController(ConsoleConfig& config, const Translation& translation)
@@ -50,8 +60,8 @@ IconTipController::IconTipController(ConsoleConfig& config, const Translation& t
 
 void IconTipController::showStatusMessage(const QString& title, const QString& text,
                                           double interval, int messageType) {
-    lTitle.setText(title);
-    lMessage.setText(text);
+    lTitle.setText(shortened(title));
+    lMessage.setText(shortened(text));
     interval_ = interval;
     messageType_ = messageType;
     initDialog();

@@ -42,6 +42,8 @@ class IconTipController : public QWidget {
     QPushButton btnOk;
 
     static constexpr int kFadeStepMilliseconds = 30;
+    // A notice longer than this is cut, so the pop-up stays a pop-up.
+    static constexpr qsizetype kMaxShownLength = 600;
 
   private:
     void initDialog();

@@ -64,6 +64,8 @@ class Translation : public Translator {
     static constexpr size_t kMaxFileSize = size_t{1} << 20;
     static constexpr size_t kMaxNodes = 100'000;
     static constexpr size_t kMaxListedFiles = 256;
+    // Candidates read while listing, listed or not.
+    static constexpr size_t kMaxReadFiles = 4 * kMaxListedFiles;
 
   private:
     using Texts = std::map<std::string, std::string>;

@@ -62,6 +62,19 @@ TEST_F(IconTipControllerTest, MarkupFromTheNoticeIsShownLiterally) {
     }
 }
 
+TEST_F(IconTipControllerTest, AnEndlessNoticeIsCutAndTheWindowStaysSmall) {
+    const QString endless = QString(70000, u'x') + QStringLiteral("\n").repeated(5000);
+    tip_.showStatusMessage(endless, endless, 0, IconTipController::kDeliveryResult);
+    EXPECT_EQ(tip_.lMessage.text().size(), IconTipController::kMaxShownLength);
+    EXPECT_TRUE(tip_.lMessage.text().endsWith(QChar(0x2026)));
+    EXPECT_LE(tip_.lTitle.text().size(), IconTipController::kMaxShownLength);
+    EXPECT_LT(tip_.height(), 1000);
+    // A cut never splits a character outside the basic plane.
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x96\xA8").repeated(400);
+    tip_.showStatusMessage(QString(), emoji, 0, IconTipController::kDeliveryResult);
+    EXPECT_FALSE(tip_.lMessage.text().chopped(1).back().isHighSurrogate());
+}
+
 TEST_F(IconTipControllerTest, FadesOutInNineStepsAfterItsInterval) {
     tip_.showStatusMessage(QString(), QStringLiteral("m"), 0.05,
                            IconTipController::kJobNotification);
