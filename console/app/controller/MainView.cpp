@@ -241,7 +241,7 @@ void MainView::reloadData(bool active) {
     userActive_ = active;
     filteredRemotePrinters_ = MainViewStateBuilder::filterRemotePrinters(
         with_.remotePrinters, with_.localPrinters, with_.config.hideMyPrinters());
-    queueSync_.sync(filteredRemotePrinters_, with_.remotePrinters);
+    queueSync_.sync(filteredRemotePrinters_, with_.remotePrinters, with_.localPrinters);
     const MainViewStateBuilder::Model model{with_.config,        with_.currentUser,
                                             with_.localPrinters, with_.remotePrinters,
                                             with_.translator,    with_.jobs.newJobs()};

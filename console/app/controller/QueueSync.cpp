@@ -1,5 +1,6 @@
 #include "console/app/controller/QueueSync.h"
 
+#include "console/jobs/LocalPrinterArray.h"
 #include "console/remote/PpdGenerator.h"
 #include "console/remote/VirtualPrinter.h"
 #include "console/service/ConsoleConfig.h"
@@ -14,7 +15,8 @@ QueueSync::QueueSync(const ConsoleConfig& config, VirtualPrinter& virtualPrinter
       logger_(std::string(deployment::kLogSubsystem), "queues") {}
 
 void QueueSync::sync(const std::vector<std::shared_ptr<RemotePrinter>>& shown,
-                     const RemotePrinterArray& remotePrinters) {
+                     const RemotePrinterArray& remotePrinters,
+                     const LocalPrinterArray& localPrinters) {
     if (remotePrinters.count() > 0)
         refreshPpd(remotePrinters);
     // Queues of printers no longer listed stay, so an empty list has nothing to ask for.
@@ -22,9 +24,12 @@ void QueueSync::sync(const std::vector<std::shared_ptr<RemotePrinter>>& shown,
         return;
     std::vector<VirtualPrinter::Wish> wishes;
     wishes.reserve(shown.size());
-    for (const auto& printer : shown)
-        wishes.push_back({printer->publicId(), printer->shareTitle(), printer->online(),
-                          printer->duplex() != 0});
+    for (const auto& printer : shown) {
+        const auto local = localPrinters.getPrinter(printer->publicId());
+        const bool unsharedHere = local && !local->shared();
+        wishes.push_back({printer->publicId(), printer->shareTitle(),
+                          printer->online() && !unsharedHere, printer->duplex() != 0});
+    }
     virtualPrinter_.compareSharedAndVirtual(std::move(wishes));
 }
 
