@@ -79,14 +79,16 @@ void Translation::loadAvailable() {
     std::filesystem::directory_iterator entries(config_.getLangDir(), error);
     if (error)
         return;
+    size_t read = 0;
     for (const auto& entry : entries) {
-        if (available_.size() >= kMaxListedFiles) {
-            logger().notice("Translations: only the first {} files are listed.", kMaxListedFiles);
+        if (available_.size() >= kMaxListedFiles || read >= kMaxReadFiles) {
+            logger().notice("Translations: the listing stopped after {} files.", read);
             break;
         }
         std::string fileName = entry.path().filename().string();
         if (!hasTranslationFileName(fileName))
             continue;
+        ++read;
         pugi::xml_document document;
         std::string reason;
         if (!readTranslationFile(entry.path(), document, reason))
@@ -98,6 +100,7 @@ void Translation::loadAvailable() {
 }
 
 bool Translation::loadCurrent() {
+    ++revision_;
     sections_.clear();
     const std::string fileName = config_.translation();
     if (fileName.empty())

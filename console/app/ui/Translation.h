@@ -41,6 +41,8 @@ class Translation : public Translator {
     QString qtext(const char* sectionName, const char* key, const char* deflt) const;
 
     const std::map<std::string, std::string>& available() const { return available_; }
+    // Counts the loads, so a window made before the translation was loaded knows to apply it.
+    int revision() const { return revision_; }
 
     // Gives a control its translated text when the translation has one; otherwise the control
     // keeps its designed text. Only the exact classes QLabel, QPushButton, QCheckBox, QAction and
@@ -62,6 +64,8 @@ class Translation : public Translator {
     static constexpr size_t kMaxFileSize = size_t{1} << 20;
     static constexpr size_t kMaxNodes = 100'000;
     static constexpr size_t kMaxListedFiles = 256;
+    // Candidates read while listing, listed or not.
+    static constexpr size_t kMaxReadFiles = 4 * kMaxListedFiles;
 
   private:
     using Texts = std::map<std::string, std::string>;
@@ -71,6 +75,7 @@ class Translation : public Translator {
     const ConsoleConfig& config_;
     std::map<std::string, std::string> available_;
     std::map<std::string, Texts> sections_;
+    int revision_ = 0;
 };
 
 }  // namespace velmora::console

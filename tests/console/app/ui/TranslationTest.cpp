@@ -1,6 +1,7 @@
 #include "console/app/ui/Translation.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -126,11 +127,29 @@ TEST_F(TranslationTest, MissingLanguageFolderListsNothing) {
     EXPECT_FALSE(translation_.loadCurrent());
 }
 
-TEST_F(TranslationTest, ListingStopsAtItsBound) {
+TEST_F(TranslationTest, ListingStopsAtItsBounds) {
     for (size_t i = 0; i < Translation::kMaxListedFiles + 20; ++i)
         install("l" + std::to_string(i) + ".xml", languageFile("L", ""));
     translation_.loadAvailable();
     EXPECT_EQ(translation_.available().size(), Translation::kMaxListedFiles);
+
+    // Files that are read but not listed count too.
+    std::filesystem::remove_all(config_.getLangDir());
+    std::filesystem::create_directories(config_.getLangDir());
+    for (size_t i = 0; i < Translation::kMaxReadFiles; ++i)
+        install("bad" + std::to_string(i) + ".xml", "<unnamed/>");
+    install("good.xml", languageFile("Good", ""));
+    translation_.loadAvailable();
+    EXPECT_LE(translation_.available().size(), 1u);
+}
+
+TEST_F(TranslationTest, APipeNamedLikeATranslationDoesNotHoldUpTheListing) {
+    const std::filesystem::path pipe = config_.getLangDir() / "pipe.xml";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    install("de_DE.xml", kGermanTexts);
+    translation_.loadAvailable();
+    EXPECT_FALSE(translation_.available().contains("pipe.xml"));
+    EXPECT_TRUE(translation_.available().contains("de_DE.xml"));
 }
 
 TEST_F(TranslationTest, LaterSectionWithTheSameIdReplacesTheEarlierOne) {
