@@ -19,7 +19,9 @@ QMessageBox& AlertSheet::replaceBox(const QString& title, const QString& message
         box_->hide();
         box_.reset();
     }
-    endChoice(false);
+    // Only a click on the other button may act: it removes a printer or signs the user out.
+    // A choice that nobody answered takes the harmless default.
+    endChoice(true);
     box_.reset(new QMessageBox(&window_));
     box_->setWindowModality(Qt::WindowModal);
     box_->setTextFormat(Qt::PlainText);
@@ -56,6 +58,7 @@ void AlertSheet::showChoice(const QString& title, const QString& message,
     defaultButton_ = box.addButton(defaultText, QMessageBox::AcceptRole);
     box.addButton(alternateText, QMessageBox::RejectRole);
     box.setDefaultButton(defaultButton_);
+    box.setEscapeButton(defaultButton_);
     pendingChoice_ = std::move(done);
     QObject::connect(&box, &QMessageBox::finished, &box, [this, &box](int) {
         endChoice(box.clickedButton() != nullptr && box.clickedButton() == defaultButton_);

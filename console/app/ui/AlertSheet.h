@@ -24,7 +24,7 @@ class AlertSheet {
 
     void show(const QString& title, const QString& message, const QString& okText);
     // Two buttons; `done` runs once with true for the default one, false for any other ending.
-    // A choice replaced by a newer sheet ends as not chosen.
+    // A choice replaced by a newer sheet, or closed with Escape, ends with the default button.
     void showChoice(const QString& title, const QString& message, const QString& defaultText,
                     const QString& alternateText, std::function<void(bool)> done);
     // The open sheet, or null.
