@@ -100,6 +100,8 @@ class MainView : public JobArrayDelegate, public ProcessorDelegate {
     // The incompatible-printer sheet ended with "Remove": the printer leaves the user's list.
     void remotePrinterSheetDidEnd(const std::string& publicId);
     void setupRemoteController_Ok();
+    // The permissions window opens with a rule for that person (a job's sender).
+    void showPermissionsWithPerson(const Person& person) { ui_->addPermissionForPerson(person); }
 
     // Joins the polling and delivery result threads; the run loop must have stopped.
     void stopThreads();

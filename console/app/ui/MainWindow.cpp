@@ -419,6 +419,13 @@ void MainWindow::loginControllerOk() {
 void MainWindow::closeSecondaryWindows() {
     if (login_)
         login_->hide();
+    if (commands_.closeSecondaryWindows)
+        commands_.closeSecondaryWindows();
+}
+
+void MainWindow::addPermissionForPerson(const Person& person) {
+    if (commands_.addPermissionForPerson)
+        commands_.addPermissionForPerson(person);
 }
 
 void MainWindow::setStatusText(const std::string& text) {
@@ -479,6 +486,8 @@ void MainWindow::reloadView(const MainViewState& state) {
         btnActivity.setDefault(false);
     }
     updateCommands();
+    if (commands_.listsReloaded)
+        commands_.listsReloaded();
 }
 
 void MainWindow::showAccount() {
