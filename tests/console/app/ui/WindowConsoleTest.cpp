@@ -2,6 +2,7 @@
 // private scheduler: sign-in through the dialog, sharing from the table, and logging out.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QtTest/QTest>
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "console/app/controller/AppContext.h"
 #include "console/app/controller/ConsoleProgram.h"
 #include "console/app/ui/MainWindow.h"
+#include "console/app/ui/SetupRemoteController.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
 #include "tests/support/PrivateCupsd.h"
 #include "tests/support/RefServiceProcess.h"
@@ -23,9 +25,16 @@ namespace {
 using test::RefServiceProcess;
 using test::ScratchDirectory;
 
+constexpr const char* kShed = "33333333-4444-5555-6666-777777777777";
 constexpr const char* kSeed = R"({
     "accounts": [{"login": "carol", "password": "carol-pw", "id": 3, "nick": "Caz",
-                  "mail": "carol@example.test"}]})";
+                  "mail": "carol@example.test",
+                  "favorites": ["33333333-4444-5555-6666-777777777777"]},
+                 {"login": "dave", "id": 4}],
+    "printers": [{"public_id": "33333333-4444-5555-6666-777777777777", "owner": "dave",
+                  "title": "Shed", "shared": true, "online": true, "details": true,
+                  "capabilities": {"pack": "true", "enc-type": "AES0", "transport": "bmp"},
+                  "papers": [{"name": "A4", "format": "A4", "width": 2100, "height": 2970}]}]})";
 
 class WindowConsoleTest : public ::testing::Test {
   protected:
@@ -133,6 +142,33 @@ TEST_F(WindowConsoleTest, SignInThroughTheDialogShareFromTheTableAndLogOut) {
     EXPECT_EQ(context_->config().token(), "");
     EXPECT_FALSE(window_->btnShare.isEnabled());
     EXPECT_EQ(window_->statusImage(), QStringLiteral("planeX"));
+}
+
+TEST_F(WindowConsoleTest, SetupWindowOfARemotePrinterClosesWhenAPollTakesThePrinterAway) {
+    context_->mainView().awakeFromNib();
+    signInThroughTheDialog();
+    ASSERT_EQ(window_->remoteModel().rowCount(), 1);
+    window_->tvRemote.selectRow(0);
+    ASSERT_TRUE(window_->btnSetupRemote.isEnabled());
+    QTest::mouseClick(&window_->btnSetupRemote, Qt::LeftButton);
+    SetupRemoteController* setup = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* candidate = qobject_cast<SetupRemoteController*>(widget))
+            setup = candidate;
+    }
+    ASSERT_NE(setup, nullptr);
+    EXPECT_TRUE(setup->isVisible());
+    EXPECT_EQ(setup->printer(), kShed);
+
+    // The owner stops sharing it; the next poll drops it from the list.
+    service_->seed(R"({"printers": [{"public_id": "33333333-4444-5555-6666-777777777777",
+                                     "owner": "dave", "shared": false}]})");
+    context_->mainView().fastCheck();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window_->remoteModel().rowCount() == 0; }, 30000));
+    EXPECT_FALSE(setup->isVisible());
+    // Confirming the closed window now changes nothing.
+    setup->btnOk_Clicked();
+    EXPECT_EQ(context_->config().defaultPrinterId(), "");
 }
 
 }  // namespace
