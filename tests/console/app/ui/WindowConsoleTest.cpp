@@ -13,6 +13,7 @@
 #include "console/app/controller/AppContext.h"
 #include "console/app/controller/ConsoleProgram.h"
 #include "console/app/ui/MainWindow.h"
+#include "console/app/ui/PermissionsController.h"
 #include "console/app/ui/SetupRemoteController.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
 #include "tests/support/PrivateCupsd.h"
@@ -169,6 +170,37 @@ TEST_F(WindowConsoleTest, SetupWindowOfARemotePrinterClosesWhenAPollTakesThePrin
     // Confirming the closed window now changes nothing.
     setup->btnOk_Clicked();
     EXPECT_EQ(context_->config().defaultPrinterId(), "");
+}
+
+TEST_F(WindowConsoleTest, SenderFromTheJobListGetsARuleAndSigningOutClosesThePermissions) {
+    context_->mainView().awakeFromNib();
+    signInThroughTheDialog();
+    Person dave;
+    dave.setServerId(4);
+    dave.setProperty(Person::kLogin, "dave");
+    context_->mainView().showPermissionsWithPerson(dave);
+    PermissionsController* permissions = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* candidate = qobject_cast<PermissionsController*>(widget))
+            permissions = candidate;
+    }
+    ASSERT_NE(permissions, nullptr);
+    EXPECT_TRUE(permissions->isVisible());
+    ASSERT_EQ(permissions->model().rows().size(), 2u);
+    EXPECT_EQ(permissions->model().rows()[1].user, QStringLiteral("dave"));
+    const RefServiceProcess::Tree state = service_->state();
+    std::vector<std::string> rules;
+    for (const auto& [unused, account] : state.get_child("accounts")) {
+        if (account.get<std::string>("login") == "carol")
+            for (const auto& [unused2, rule] : account.get_child("rules"))
+                rules.push_back(rule.get<std::string>("client", "") + ":" +
+                                rule.get<std::string>("permission"));
+    }
+    EXPECT_EQ(rules, std::vector<std::string>{"4:Ask"});
+
+    window_->itmLogout.trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogShown(); }, 10000));
+    EXPECT_FALSE(permissions->isVisible());
 }
 
 }  // namespace
