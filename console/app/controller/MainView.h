@@ -101,7 +101,10 @@ class MainView : public JobArrayDelegate, public ProcessorDelegate {
     void remotePrinterSheetDidEnd(const std::string& publicId);
     void setupRemoteController_Ok();
     // The permissions window opens with a rule for that person (a job's sender).
-    void showPermissionsWithPerson(const Person& person) { ui_->addPermissionForPerson(person); }
+    void showPermissionsWithPerson(const Person& person) {
+        if (ui_ != nullptr)
+            ui_->addPermissionForPerson(person);
+    }
 
     // Joins the polling and delivery result threads; the run loop must have stopped.
     void stopThreads();
