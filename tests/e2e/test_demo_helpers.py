@@ -1,0 +1,132 @@
+"""The demo's helpers on their own: the PDF it prints, and how it shows what other parties
+wrote (log lines, the scheduler's lines, the service's journal)."""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts", "demo"))
+
+import follow  # noqa: E402
+import make_pdf  # noqa: E402
+
+
+class MakePdfTest(unittest.TestCase):
+    def pdfinfo(self, data):
+        with tempfile.NamedTemporaryFile(suffix=".pdf") as pdf:
+            pdf.write(data)
+            pdf.flush()
+            info = subprocess.run(["pdfinfo", pdf.name], capture_output=True, text=True)
+        self.assertEqual(info.returncode, 0, info.stderr)
+        self.assertEqual(info.stderr, "", "poppler had to repair the file")
+        return info.stdout
+
+    def test_page_count_and_letter_size(self):
+        for count in (1, 3, 100):
+            with self.subTest(count=count):
+                info = self.pdfinfo(make_pdf.build(count))
+                self.assertRegex(info, rf"Pages:\s+{count}\n")
+                self.assertRegex(info, r"Page size:\s+612 x 792 pts")
+
+    def test_each_page_names_itself(self):
+        with tempfile.TemporaryDirectory() as folder:
+            pdf = os.path.join(folder, "doc.pdf")
+            with open(pdf, "wb") as out:
+                out.write(make_pdf.build(3))
+            for page in (1, 3):
+                text = subprocess.run(["pdftotext", "-f", str(page), "-l", str(page), pdf, "-"],
+                                      capture_output=True, text=True).stdout
+                self.assertIn(f"Page {page} of 3", text)
+
+    def test_counts_out_of_range_are_refused(self):
+        for count in (0, -1, make_pdf.MAX_PAGES + 1):
+            with self.subTest(count=count), self.assertRaises(ValueError):
+                make_pdf.build(count)
+
+
+class PrintableTest(unittest.TestCase):
+    def test_controls_and_direction_overrides_are_neutralised(self):
+        cases = {
+            "\x1b]0;owned\x07title": "?]0;owned?title",
+            "two\nlines\r": "two?lines?",
+            "csi \x9b2J": "csi ?2J",
+            "abc\u202edcba": "abc?dcba",
+            "plain text, \"quoted\" <b>markup</b>": "plain text, \"quoted\" <b>markup</b>",
+        }
+        for text, shown in cases.items():
+            with self.subTest(text=text):
+                self.assertEqual(follow.printable(text), shown)
+
+    def test_long_text_is_cut(self):
+        shown = follow.printable("x" * 100000)
+        self.assertEqual(len(shown), follow.MAX_SHOWN + 1)
+        self.assertTrue(shown.endswith("…"))
+
+
+class LogTailTest(unittest.TestCase):
+    def test_only_complete_lines_each_once(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "console.log")
+            tail = follow.LogTail("console", path)
+            self.assertEqual(tail.new_lines(), [], "a missing log is no failure")
+            with open(path, "wb") as log:
+                log.write(b"first\nsec")
+            self.assertEqual(tail.new_lines(), ["first"])
+            with open(path, "ab") as log:
+                log.write(b"ond\r\n\xff\x1b[31mthird\n")
+            self.assertEqual(tail.new_lines(), ["second", "\ufffd?[31mthird"])
+            self.assertEqual(tail.new_lines(), [])
+
+    def test_a_huge_line_is_read_in_bounded_pieces(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "console.log")
+            with open(path, "wb") as log:
+                log.write(b"y" * (3 * follow.MAX_LOG_READ) + b"\nend\n")
+            tail = follow.LogTail("console", path)
+            lines = []
+            for _ in range(5):
+                lines += tail.new_lines()
+                self.assertLessEqual(len(tail.partial), follow.MAX_PARTIAL)
+            self.assertEqual(len(lines), 2)
+            self.assertEqual(lines[1], "end")
+
+
+class SchedulerLinesTest(unittest.TestCase):
+    def test_state_lines_keep_state_and_message_without_dates(self):
+        states = follow.printer_states([
+            "printer Office_Printer now printing Office_Printer-3.  enabled since Mon Dec  7 "
+            "17:39:38 2026",
+            "\tSending data to printer.",
+            "printer Velmora_x is idle.  enabled since Mon Dec  7 17:39:38 2026",
+            "printer Broken disabled since Mon Dec  7 17:40:01 2026 -",
+            "\tFile device URIs have been disabled.",
+        ])
+        self.assertEqual(states["Office_Printer"], "printer Office_Printer now printing "
+                         "Office_Printer-3. (enabled) - Sending data to printer.")
+        self.assertEqual(states["Velmora_x"], "printer Velmora_x is idle. (enabled)")
+        self.assertIn("(disabled)", states["Broken"])
+        self.assertIn("File device URIs have been disabled.", states["Broken"])
+
+
+class JournalTest(unittest.TestCase):
+    def test_describes_the_account_by_token_and_never_shows_the_token(self):
+        journal = follow.Journal("http://127.0.0.1:9")
+        journal.logins = {"bob-demo-token": "bob"}
+        upload = journal.describe({
+            "seq": 7, "method": "POST", "path": "/tdUpload.aspx", "kind": "upload",
+            "status": 200, "headers": [["TD-Token", "bob-demo-token"], ["TD-Page", "2/3"],
+                                       ["Content-Range", "bytes 0-99/100"]]})
+        self.assertEqual(upload,
+                         "POST /tdUpload.aspx upload by bob page 2/3 bytes 0-99/100 -> 200")
+        soap = journal.describe({"method": "POST", "path": "/tdService.asmx", "kind": "soap",
+                                 "operation": "Logoff\x1b[2J", "status": 200,
+                                 "headers": [["TD-Token", "unknown"]]})
+        self.assertEqual(soap, "POST /tdService.asmx Logoff?[2J -> 200")
+        self.assertNotIn("token", upload + soap)
+
+
+if __name__ == "__main__":
+    unittest.main()
