@@ -1,0 +1,79 @@
+#include "console/app/controller/HeadlessUi.h"
+
+#include <algorithm>
+
+#include "core/Deployment.h"
+#include "platform/RunLoop.h"
+
+namespace velmora::console {
+
+HeadlessUi::HeadlessUi(RunLoop& mainLoop, RetryPause pause)
+    : mainLoop_(mainLoop),
+      pause_(pause),
+      logger_(std::string(deployment::kLogSubsystem), "headless") {}
+
+void HeadlessUi::showAlertSheet(const std::string& title, const std::string& message) {
+    if (message.empty())
+        logger_.notice("Alert: {}", title);
+    else
+        logger_.notice("Alert: {}: {}", title, message);
+}
+
+void HeadlessUi::showChoiceSheet(const ChoiceSheet& sheet,
+                                 std::function<void(bool defaultButton)> done) {
+    const double seconds = pause_.next().count();
+    logger_.error("{}: {}; choosing \"{}\" in {} s", sheet.title, sheet.message,
+                  sheet.defaultButton, seconds);
+    mainLoop_.postAfter(seconds, [done = std::move(done)] { done(true); });
+}
+
+void HeadlessUi::showStatusMessage(const std::string& title, const std::string& text, double,
+                                   int messageType) {
+    const char* kind = messageType == 1 ? "Delivery result" : "Notice";
+    if (title.empty())
+        logger_.notice("{}: {}", kind, text);
+    else
+        logger_.notice("{}: {}: {}", kind, title, text);
+}
+
+void HeadlessUi::showLoginDialog() {
+    const double seconds = pause_.next().count();
+    logger_.error(
+        "Not signed in and no window to sign in with: sign in once with the window; the setup "
+        "file's token is read again in {} s",
+        seconds);
+    mainLoop_.postAfter(seconds, [this] {
+        if (signInRetry_)
+            signInRetry_();
+    });
+}
+
+void HeadlessUi::setStatusText(const std::string& text) {
+    if (!text.empty())
+        logger_.info("{}", text);
+}
+
+// Logged when it changes, not at every refresh.
+void HeadlessUi::reloadView(const MainViewState& state) {
+    std::string summary;
+    if (state.active) {
+        const auto shared = std::count_if(state.localPrinters.begin(), state.localPrinters.end(),
+                                          [](const LocalPrinterRow& row) { return row.shared; });
+        summary = fmt::format(
+            "Signed in as {} at {}: {} local printer(s), {} shared; {} remote printer(s)",
+            state.user, state.domain, state.localPrinters.size(), shared,
+            state.remotePrinters.size());
+    } else {
+        summary = "Signed out";
+    }
+    if (summary == lastSummary_)
+        return;
+    lastSummary_ = summary;
+    logger_.notice("{}", summary);
+}
+
+void HeadlessUi::raiseWindow() {
+    logger_.notice("Another start of the console: this one runs without a window");
+}
+
+}  // namespace velmora::console

@@ -1,0 +1,33 @@
+#include "console/app/controller/StderrLogSink.h"
+
+#include "platform/FileIo.h"
+
+namespace velmora::console {
+
+StderrLogSink::StderrLogSink(std::shared_ptr<LogSink> next, int fd, std::string program)
+    : next_(std::move(next)), fd_(fd), program_(std::move(program)) {}
+
+void StderrLogSink::write(LogLevel level, std::string_view subsystem, std::string_view category,
+                          std::string_view message) {
+    if (next_)
+        next_->write(level, subsystem, category, message);
+    const std::string text = line(program_, level, category, message);
+    std::lock_guard lock(mutex_);
+    writeFully(fd_, text.data(), text.size());
+}
+
+std::string StderrLogSink::line(std::string_view program, LogLevel level, std::string_view category,
+                                std::string_view message) {
+    std::string text;
+    text.reserve(program.size() + category.size() + message.size() + 24);
+    text.append(program).append(": [").append(category).append("] ");
+    text.append(logLevelName(level)).append(": ");
+    for (const char c : message) {
+        const auto byte = static_cast<unsigned char>(c);
+        text.push_back(byte < 0x20 || byte == 0x7f ? '?' : c);
+    }
+    text.push_back('\n');
+    return text;
+}
+
+}  // namespace velmora::console
