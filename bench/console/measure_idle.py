@@ -161,7 +161,12 @@ def measure(args, scratch):
             cupsd, env["CUPS_SERVER"] = start_scheduler(scratch)
         system_dir = os.path.join(scratch, "system")
         write_setup(system_dir, base, args.poll)
-        command = [args.console, "--system-dir", system_dir, "--direct-port", "0"]
+        # A runtime folder of its own: another console of this user elsewhere on the machine
+        # would otherwise be the one instance, and this one would only ask it to show itself.
+        runtime_dir = os.path.join(scratch, "runtime")
+        os.mkdir(runtime_dir, 0o700)
+        command = [args.console, "--system-dir", system_dir, "--direct-port", "0",
+                   "--runtime-dir", runtime_dir]
         if args.window:
             env["QT_QPA_PLATFORM"] = "offscreen"
         else:

@@ -59,6 +59,13 @@ remove_demo_users() {
         fi
     done
     for name in "${created_users[@]}"; do
+        # The console keeps its one-instance socket in /tmp/velmora-UID when the user has no
+        # session folder in /run/user, as these users have not.
+        local uid
+        uid="$(id -u "$name" 2>/dev/null)" || continue
+        if [ -d "/tmp/velmora-$uid" ] && [ "$(stat -c %u "/tmp/velmora-$uid")" = "$uid" ]; then
+            rm -rf "/tmp/velmora-$uid"
+        fi
         userdel "$name" >/dev/null 2>&1 || echo "could not remove user $name" >&2
     done
 }

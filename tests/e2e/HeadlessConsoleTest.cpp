@@ -71,6 +71,14 @@ std::string packedPage(int page) {
     return QByteArray::fromStdString(gzip(png)).toBase64().toStdString();
 }
 
+// The scheduler policy and the backend of the console's queues of remote printers.
+PrivateCupsd::Options queuePolicy() {
+    PrivateCupsd::Options options;
+    options.extraConfig = ScratchDirectory::readFile(VELMORA_QUEUE_POLICY_FILE);
+    options.backends = {{"velmora", VELMORA_BACKEND_PATH}};
+    return options;
+}
+
 // Polls `done` every 200 ms for at most `limit`; whether it came true.
 bool eventually(std::chrono::seconds limit, const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -125,6 +133,9 @@ class HeadlessConsoleTest : public ::testing::Test {
     // setup file with his token and profile name, and the profile naming the queue's public id.
     void writeSetupAndProfile() {
         fs::create_directories(systemDir() / kProfile);
+        // Bob's own shared printer is in his list too, so his console keeps a queue for it,
+        // with the PPD an installation puts into the shared folder.
+        fs::copy_file(VELMORA_DUPLEX_PPD, systemDir() / "Velmora_duplex.ppd");
         ::chmod((systemDir() / kProfile).c_str(), 0700);
         const std::string user = Config(systemDir()).currentUserName();
         ASSERT_FALSE(user.empty());
@@ -144,10 +155,15 @@ class HeadlessConsoleTest : public ::testing::Test {
         ::chmod(profile.c_str(), 0600);
     }
 
+    // Its own runtime folder, so that the one-console-per-user rule does not meet the consoles
+    // of other suites that run as the same user.
     void startConsole() {
+        fs::create_directories(scratch_ / "runtime");
+        ::chmod((scratch_ / "runtime").c_str(), 0700);
         console_ = std::make_unique<BackgroundProcess>(
             std::vector<std::string>{VELMORA_TESTABLE_PATH, "--headless", "--system-dir",
-                                     systemDir().string(), "--direct-port", "0"},
+                                     systemDir().string(), "--direct-port", "0", "--runtime-dir",
+                                     (scratch_ / "runtime").string()},
             cupsd_.environment(), scratch_ / "console.log");
     }
 
@@ -216,7 +232,7 @@ class HeadlessConsoleTest : public ::testing::Test {
     }
 
     ScratchDirectory scratch_{"velmora-headless"};
-    PrivateCupsd cupsd_;
+    PrivateCupsd cupsd_{queuePolicy()};
     std::unique_ptr<RefServiceProcess> service_;
     std::unique_ptr<BackgroundProcess> console_;
     int serviceRuns_ = 0;
@@ -226,6 +242,11 @@ TEST_F(HeadlessConsoleTest, PrintsAgainAfterTheServiceWentAwayAndCameBack) {
     startConsole();
     ASSERT_TRUE(waitForSignIn()) << "the console did not sign in and re-share its printer";
     ASSERT_NO_FATAL_FAILURE(expectJobPrinted(2001, 2));
+    // Headless, the console keeps the queues of the printers in its list as its window would.
+    EXPECT_TRUE(eventually(60s, [&] {
+        return cupsd_.command({"lpstat", "-v", std::string("Velmora_") + kPrinterId})
+                   .standardOutput.find("velmora:/") != std::string::npos;
+    }));
 
     // The service stops; the console's polls fail for longer than its first pause.
     const int port = service_->port();
