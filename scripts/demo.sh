@@ -34,6 +34,7 @@ service_pid=""
 cupsd_pid=""
 console_a_pid=""
 console_b_pid=""
+follow_pid=""
 installed=""
 
 cleanup() {
@@ -51,6 +52,7 @@ cleanup() {
     fi
     echo
     echo "== Cleaning up"
+    stop_process "$follow_pid" "the step follower"
     stop_process "$console_a_pid" "alice's console"
     stop_process "$console_b_pid" "bob's console"
     stop_process "$cupsd_pid" "the scheduler"
@@ -113,14 +115,19 @@ install -d -o lp -g lp -m 0755 "$work/printed"
 printed="$work/printed/office-printer.pdf"
 lpadmin -p "$printer_queue" -E -v "file://$printed" -P scripts/demo/file-printer.ppd \
     -D "Office Printer" -L "Second floor"
-lpstat -r
 lpstat -v
+
+# From here on every console log line, scheduler change and service request is shown as it
+# happens, until bob's printer has printed the job.
+python3 scripts/demo/follow.py --service "$base" --printer "$printer_queue" --output "$printed" \
+    --log "console A=$work/console-a.log" --log "console B=$work/console-b.log" --timeout 300 &
+follow_pid=$!
 
 step "Bob's console signs in and shares \"$printer_queue\""
 [ -x "$prefix/bin/velmora" ] || fail "the console was not built: $prefix/bin/velmora is missing"
 write_setup_file "$user_b" bob-demo-token "bob.127.0.0.1" "$poll_seconds"
 write_sharing_profile "$user_b" "bob.127.0.0.1" "$printer_queue" "$printer_id" "Office Printer"
-as_user "$user_b" "$prefix/bin/velmora" --headless >"$work/console-b.log" 2>&1 &
+(as_user "$user_b" "$prefix/bin/velmora" --headless >"$work/console-b.log" 2>&1) &
 console_b_pid=$!
 echo "velmora --headless as $user_b, process $console_b_pid"
 shared_again() {
@@ -137,7 +144,7 @@ echo "the service lists \"Office Printer\" as shared and online"
 
 step "Alice's console signs in and makes the queue $remote_queue"
 write_setup_file "$user_a" alice-demo-token "alice.127.0.0.1" "$poll_seconds"
-as_user "$user_a" "$prefix/bin/velmora" --headless >"$work/console-a.log" 2>&1 &
+(as_user "$user_a" "$prefix/bin/velmora" --headless >"$work/console-a.log" 2>&1) &
 console_a_pid=$!
 echo "velmora --headless as $user_a, process $console_a_pid"
 wait_for 60 lpstat -p "$remote_queue" ||
@@ -148,12 +155,13 @@ step "Alice prints a three-page PDF: lp -d $remote_queue"
 document="$work/document.pdf"
 python3 scripts/demo/make_pdf.py "$document" 3
 chmod 0644 "$document"
-as_user "$user_a" /usr/bin/lp -d "$remote_queue" -t "Demo document" "$document"
+(as_user "$user_a" /usr/bin/lp -d "$remote_queue" -t "Demo document" "$document")
 
 step "The job on its way: backend, converter, sender, service, bob's console, bob's printer"
-python3 scripts/demo/follow.py --service "$base" --printer "$printer_queue" --output "$printed" \
-    --log "console A=$work/console-a.log" --log "console B=$work/console-b.log" --timeout 240 ||
-    fail "the job did not reach bob's printer"
+follow_status=0
+wait "$follow_pid" || follow_status=$?
+follow_pid=""
+[ "$follow_status" -eq 0 ] || fail "the job did not reach bob's printer"
 
 step "What bob's printer printed"
 cp "$printed" "$results/printed.pdf"

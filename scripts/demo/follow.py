@@ -25,6 +25,7 @@ MAX_SHOWN = 300
 MAX_LOG_READ = 1 << 20
 # The unfinished end of a log kept for the next read; a longer line loses its rest.
 MAX_PARTIAL = 1 << 16
+_SOAP_TOKEN = re.compile(r"<token>([^<]{1,200})</token>")
 _UNPRINTABLE = re.compile(r"[\x00-\x1f\x7f-\x9f\u2028\u2029\u202a-\u202e\u2066-\u2069]")
 
 
@@ -59,6 +60,8 @@ class Journal:
 
     def __init__(self, base):
         self.base, self.since, self.logins = base, 0, {}
+        # Each account's last change check: one that repeats it found nothing new.
+        self.last_check = {}
 
     def _get(self, path):
         with urllib.request.urlopen(self.base + path, timeout=10) as reply:
@@ -78,20 +81,41 @@ class Journal:
     def new_entries(self):
         """Descriptions of requests answered since the last call, in order. An entry is
         journaled before its answer is sent; it waits until it has a status."""
+        # The service lists the entries after the sequence number given.
         entries = self._get("/_ref/requests?since=" + str(self.since)).get("requests", [])
         shown = []
         for entry in sorted(entries, key=lambda e: e.get("seq", 0)):
-            if entry.get("seq", 0) < self.since:
+            if entry.get("seq", 0) <= self.since:
                 continue
             if entry.get("status") is None:
                 break
-            self.since = entry["seq"] + 1
-            shown.append(self.describe(entry))
+            self.since = entry["seq"]
+            if not self.repeats_check(entry):
+                shown.append(self.describe(entry))
         return shown
+
+    def repeats_check(self, entry):
+        """Whether the entry is a change check with the same marker as the account's previous
+        one: the marker moves only when something changed, so it is left out."""
+        if entry.get("kind") != "fastcheck":
+            return False
+        token = self.token_of(entry)
+        repeated = self.last_check.get(token) == entry.get("query")
+        self.last_check[token] = entry.get("query")
+        return repeated
+
+    @staticmethod
+    def token_of(entry):
+        """The session token a request carries: in its header, or in a SOAP request's data."""
+        for key, value in entry.get("headers", []):
+            if key.lower() == "td-token":
+                return value
+        found = _SOAP_TOKEN.search(entry.get("param") or "")
+        return found.group(1) if found else ""
 
     def describe(self, entry):
         headers = {key.lower(): value for key, value in entry.get("headers", [])}
-        who = self.logins.get(headers.get("td-token", ""), "")
+        who = self.logins.get(self.token_of(entry), "")
         what = entry.get("operation") or entry.get("kind", "?")
         detail = ""
         if entry.get("kind") == "upload":

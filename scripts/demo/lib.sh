@@ -63,9 +63,13 @@ remove_demo_users() {
         # session folder in /run/user, as these users have not.
         local uid
         uid="$(id -u "$name" 2>/dev/null)" || continue
-        if [ -d "/tmp/velmora-$uid" ] && [ "$(stat -c %u "/tmp/velmora-$uid")" = "$uid" ]; then
-            rm -rf "/tmp/velmora-$uid"
-        fi
+        # Qt's runtime folder falls back to /tmp/runtime-USER for the same reason.
+        local folder
+        for folder in "/tmp/velmora-$uid" "/tmp/runtime-$name"; do
+            if [ -d "$folder" ] && [ "$(stat -c %u "$folder")" = "$uid" ]; then
+                rm -rf "$folder"
+            fi
+        done
         userdel "$name" >/dev/null 2>&1 || echo "could not remove user $name" >&2
     done
 }
@@ -135,6 +139,8 @@ make_server_bin() {
 
 # What a console leaves after its user signed in: the setup file with the session token, the
 # service and the profile name (account login and service host), readable by that user only.
+# Sharing does not add the printer to its owner's own list, so that only alice's console makes a
+# queue for it: both consoles use the one scheduler here.
 write_setup_file() {
     local user="$1" token="$2" profile="$3" interval="$4"
     local file="$shared/setup.$user.xml"
@@ -148,6 +154,7 @@ write_setup_file() {
 	<encryption>2</encryption>
 	<delivery-result>1</delivery-result>
 	<job-notifications>1</job-notifications>
+	<like-my-printers>0</like-my-printers>
 	<fast-check-interval>$interval</fast-check-interval>
 </setup>
 SETUP
@@ -177,12 +184,14 @@ PROFILE
     chmod 0600 "$dir/config.xml"
 }
 
-# Runs a program as a demo user: an argument vector, that user's ids and groups, and of the
-# environment only what libcups reads to find the demo's scheduler.
+# Replaces the calling (sub)shell with a program run as a demo user: an argument vector, that
+# user's ids and groups, and of the environment only what libcups reads to find the demo's
+# scheduler. Call it in a subshell, "( as_user USER PROGRAM ARGS... )", or with "&" after it:
+# either way the process that "$!" names is then the program itself, so that it can be stopped.
 as_user() {
     local user="$1"
     shift
-    setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
+    exec setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
         env -i CUPS_SERVER="$cups_socket" "$@"
 }
 

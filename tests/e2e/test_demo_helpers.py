@@ -6,12 +6,16 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts", "demo"))
 
 import follow  # noqa: E402
 import make_pdf  # noqa: E402
+
+REFSERVICE = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "refservice",
+                          "refservice.py")
 
 
 class MakePdfTest(unittest.TestCase):
@@ -125,7 +129,72 @@ class JournalTest(unittest.TestCase):
                                  "operation": "Logoff\x1b[2J", "status": 200,
                                  "headers": [["TD-Token", "unknown"]]})
         self.assertEqual(soap, "POST /tdService.asmx Logoff?[2J -> 200")
-        self.assertNotIn("token", upload + soap)
+        login = journal.describe({"method": "POST", "path": "/tdService.asmx", "kind": "soap",
+                                  "operation": "Login", "status": 200, "headers": [],
+                                  "param": "<data><token>bob-demo-token</token></data>"})
+        self.assertEqual(login, "POST /tdService.asmx Login by bob -> 200")
+        self.assertNotIn("token", upload + soap + login)
+
+    def test_a_change_check_is_shown_only_when_its_marker_moved(self):
+        journal = follow.Journal("http://127.0.0.1:9")
+
+        def check(token, marker):
+            return {"kind": "fastcheck", "query": "d=" + marker,
+                    "headers": [["TD-Token", token]]}
+
+        sequence = [(check("a", "1"), False), (check("a", "1"), True), (check("b", "1"), False),
+                    (check("a", "2"), False), (check("b", "1"), True), (check("a", "2"), True),
+                    ({"kind": "soap", "operation": "Login"}, False),
+                    ({"kind": "soap", "operation": "Login"}, False)]
+        for index, (entry, repeated) in enumerate(sequence):
+            with self.subTest(index=index):
+                self.assertEqual(journal.repeats_check(entry), repeated)
+
+
+class JournalAgainstTheServiceTest(unittest.TestCase):
+    """The journal read while requests arrive, from the reference service itself."""
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        seed = os.path.join(self.folder.name, "seed.json")
+        with open(seed, "w") as out:
+            out.write('{"accounts": [{"login": "bob", "token": "tok-bob"}]}')
+        self.service = subprocess.Popen([sys.executable, REFSERVICE, "--port", "0", "--seed", seed],
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                        text=True)
+        self.base = "http://127.0.0.1:" + self.service.stdout.readline().strip()
+
+    def tearDown(self):
+        self.service.terminate()
+        self.service.wait(30)
+        self.service.stdout.close()
+        self.folder.cleanup()
+
+    def request(self, path, token=None):
+        request = urllib.request.Request(self.base + path)
+        if token:
+            request.add_header("TD-Token", token)
+        try:
+            urllib.request.urlopen(request, timeout=10).read()
+        except urllib.error.HTTPError:
+            pass
+
+    def test_every_answered_request_is_shown_once(self):
+        journal = follow.Journal(self.base)
+        journal.learn_tokens()
+        shown = []
+        # Six change checks, three of which repeat the marker before them.
+        for markers in (["0", "0"], ["1", "1", "1"], ["2"]):
+            for marker in markers:
+                self.request("/fastCheck3.aspx?d=00000000000" + marker, "tok-bob")
+            self.request("/hello")
+            shown += journal.new_entries()
+        shown += journal.new_entries()
+        self.assertEqual(sum("/hello" in line for line in shown), 3, shown)
+        checks = [line for line in shown if "fastcheck" in line]
+        self.assertEqual([line.split("d=")[1][:12] for line in checks],
+                         ["000000000000", "000000000001", "000000000002"], shown)
+        self.assertTrue(all("by bob" in line for line in checks), checks)
 
 
 if __name__ == "__main__":
