@@ -75,12 +75,14 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=
     -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)"
 installed=yes
+# A fresh installation each time: nothing another user left in the shared folder of an earlier,
+# interrupted run is taken over.
+rm -rf "$prefix"
 cmake --install "$build" >/dev/null
-# The shared folder takes every user's setup file and profile folder (each private to its
-# user, checked by the programs), like /tmp; the spool folder one folder per job, made by the
-# backend as root and handed to the job's user.
-install -d -m 01777 "$shared"
-install -d -m 0755 "$prefix/spool"
+# The spool folder takes one folder per job, made by the backend as root and handed to the job's
+# user. The shared folder becomes writable for all (like /tmp) only once the demo has written the
+# users' files into it; until then no one else can plant a link there for root to follow.
+install -d -m 0755 "$shared" "$prefix/spool"
 work="$(mktemp -d /tmp/velmora-demo-XXXXXX)"
 chmod 0755 "$work"
 rm -rf "$results"
@@ -111,7 +113,7 @@ cupsd_pid=$!
 export CUPS_SERVER="$cups_socket"
 scheduler_running() { [[ "$(lpstat -r 2>/dev/null)" == *"scheduler is running"* ]]; }
 wait_for 20 scheduler_running || fail "the scheduler did not start: $(cat "$cups/log/error_log" 2>/dev/null)"
-install -d -o lp -g lp -m 0755 "$work/printed"
+install -d -m 0755 "$work/printed"
 printed="$work/printed/office-printer.pdf"
 lpadmin -p "$printer_queue" -E -v "file://$printed" -P scripts/demo/file-printer.ppd \
     -D "Office Printer" -L "Second floor"
@@ -123,10 +125,15 @@ python3 scripts/demo/follow.py --service "$base" --printer "$printer_queue" --ou
     --log "console A=$work/console-a.log" --log "console B=$work/console-b.log" --timeout 300 &
 follow_pid=$!
 
-step "Bob's console signs in and shares \"$printer_queue\""
-[ -x "$prefix/bin/velmora" ] || fail "the console was not built: $prefix/bin/velmora is missing"
+step "What each console keeps after a sign-in: setup files and bob's profile"
 write_setup_file "$user_b" bob-demo-token "bob.127.0.0.1" "$poll_seconds"
 write_sharing_profile "$user_b" "bob.127.0.0.1" "$printer_queue" "$printer_id" "Office Printer"
+write_setup_file "$user_a" alice-demo-token "alice.127.0.0.1" "$poll_seconds"
+chmod 01777 "$shared"
+ls -lR "$shared"
+
+step "Bob's console signs in and shares \"$printer_queue\""
+[ -x "$prefix/bin/velmora" ] || fail "the console was not built: $prefix/bin/velmora is missing"
 (as_user "$user_b" "$prefix/bin/velmora" --headless >"$work/console-b.log" 2>&1) &
 console_b_pid=$!
 echo "velmora --headless as $user_b, process $console_b_pid"
@@ -143,7 +150,6 @@ wait_for 60 shared_again || fail "bob's console did not share the printer within
 echo "the service lists \"Office Printer\" as shared and online"
 
 step "Alice's console signs in and makes the queue $remote_queue"
-write_setup_file "$user_a" alice-demo-token "alice.127.0.0.1" "$poll_seconds"
 (as_user "$user_a" "$prefix/bin/velmora" --headless >"$work/console-a.log" 2>&1) &
 console_a_pid=$!
 echo "velmora --headless as $user_a, process $console_a_pid"
