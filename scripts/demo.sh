@@ -42,7 +42,11 @@ cleanup() {
     trap - EXIT INT TERM
     if [ "$status" -ne 0 ]; then
         echo
-        echo "demo.sh: FAILED at step: $current_step (exit status $status)" >&2
+        if [ "$status" -ge 128 ]; then
+            echo "demo.sh: stopped by a signal at step: $current_step" >&2
+        else
+            echo "demo.sh: FAILED at step: $current_step (exit status $status)" >&2
+        fi
         if [ -n "$work" ] && [ -d "$work" ]; then
             mkdir -p "$results"
             cp -f "$work"/*.log "$results/" 2>/dev/null || true
