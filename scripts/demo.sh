@@ -10,6 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
+# shellcheck source=scripts/demo/lib.sh
 source scripts/demo/lib.sh
 
 [ "$(id -u)" -eq 0 ] || fail "run as root: the demo creates users and runs a print scheduler"

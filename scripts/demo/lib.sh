@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Functions of scripts/demo.sh: steps and their failure, demo users, the private scheduler, the
 # per-user files a console leaves after a sign-in. Sourced, not run.
 
@@ -44,7 +45,7 @@ ensure_demo_user() {
     # The console runs lpadmin itself only for members of the scheduler's admin group; anyone
     # else gets the privileged helper, which asks for an administrator's password through
     # polkit: nobody is at a keyboard to answer that in a headless console.
-    if ! id -nG "$name" | tr ' ' '\n' | grep -qx "$admin_group"; then
+    if [[ " $(id -nG "$name") " != *" $admin_group "* ]]; then
         usermod -a -G "$admin_group" "$name"
         admin_group_added+=("$name")
     fi
@@ -54,7 +55,7 @@ ensure_demo_user() {
 remove_demo_users() {
     local name
     for name in "${admin_group_added[@]}"; do
-        if ! printf '%s\n' "${created_users[@]}" | grep -qx "$name"; then
+        if [[ " ${created_users[*]} " != *" $name "* ]]; then
             gpasswd -d "$name" "$admin_group" >/dev/null 2>&1 || true
         fi
     done
