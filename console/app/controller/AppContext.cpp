@@ -1,12 +1,14 @@
 #include "console/app/controller/AppContext.h"
 
 #include "console/jobs/DirectServerAnnouncement.h"
+#include "core/Deployment.h"
 #include "platform/NetService.h"
 
 namespace velmora::console {
 
 AppContext::AppContext(Options options)
     : options_(std::move(options)),
+      logger_(std::string(deployment::kLogSubsystem), "main"),
       config_(options_.systemDir),
       translator_(config_),
       localPrinters_(options_.printServer),
@@ -61,6 +63,10 @@ MainView::Settings AppContext::mainViewSettings() {
         settings.announce = [this](int versionNumber) {
             const uint16_t port =
                 options_.directPort != 0 ? options_.directPort : httpServer_.serverPort();
+            if (port == 0) {
+                logger_.error("The direct print server is not announced: its port is not known");
+                return std::unique_ptr<NetService>();
+            }
             return DirectServerAnnouncement::registerBonjour(versionNumber, port);
         };
     }

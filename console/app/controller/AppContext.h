@@ -22,6 +22,7 @@
 #include "core/account/PermissionArray.h"
 #include "core/account/Person.h"
 #include "core/model/RemotePrinterArray.h"
+#include "platform/Logger.h"
 #include "platform/QtRunLoop.h"
 
 namespace velmora::console {
@@ -75,6 +76,7 @@ class AppContext {
     MainView::Settings mainViewSettings();
 
     Options options_;
+    Logger logger_;
     QtRunLoop runLoop_;
     ConsoleConfig config_;
     // Before the service client, which keeps a reference to it for its error texts.

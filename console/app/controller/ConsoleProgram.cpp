@@ -143,6 +143,10 @@ int ConsoleProgram::run(int argc, char** argv, bool testOptions) {
         ui = std::move(headlessUi);
     } else {
         ui = windowFactory(context);
+        if (!ui) {
+            logger.error("The window could not be made");
+            return kUsageError;
+        }
     }
     context.mainView().attachUi(*ui);
     instance.setRaiseHandler([&ui] { ui->raiseWindow(); });

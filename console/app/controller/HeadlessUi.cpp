@@ -12,6 +12,12 @@ HeadlessUi::HeadlessUi(RunLoop& mainLoop, RetryPause pause)
       pause_(pause),
       logger_(std::string(deployment::kLogSubsystem), "headless") {}
 
+void HeadlessUi::serviceReached() {
+    if (pause_.grown())
+        logger_.notice("The service answers again");
+    pause_.reset();
+}
+
 void HeadlessUi::showAlertSheet(const std::string& title, const std::string& message) {
     if (message.empty())
         logger_.notice("Alert: {}", title);
@@ -24,6 +30,12 @@ void HeadlessUi::showChoiceSheet(const ChoiceSheet& sheet,
     const double seconds = pause_.next().count();
     logger_.error("{}: {}; choosing \"{}\" in {} s", sheet.title, sheet.message,
                   sheet.defaultButton, seconds);
+    // A refused sign-in is tried again with the token the setup file holds by then, so a
+    // token renewed meanwhile (by the window or an administrator) is the one used.
+    if (sheet.kind == ChoiceSheet::Kind::LoginFailed && signInRetry_) {
+        mainLoop_.postAfter(seconds, [this] { signInRetry_(); });
+        return;
+    }
     mainLoop_.postAfter(seconds, [done = std::move(done)] { done(true); });
 }
 

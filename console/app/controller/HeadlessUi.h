@@ -21,11 +21,12 @@ class HeadlessUi : public MainViewUi {
   public:
     explicit HeadlessUi(RunLoop& mainLoop, RetryPause pause = RetryPause());
 
-    // Runs when a sign-in without a window is due again (the setup file is read afresh, so a
-    // token saved meanwhile by the window or an administrator counts).
+    // Runs when a sign-in without a window is due again, after no token or a refused one (the
+    // setup file is read afresh, so a token saved meanwhile by the window or an administrator
+    // counts).
     void setSignInRetry(std::function<void()> retry) { signInRetry_ = std::move(retry); }
     // The service answered: the next retry waits the shortest pause again.
-    void serviceReached() { pause_.reset(); }
+    void serviceReached();
     const RetryPause& pause() const { return pause_; }
 
     void showAlertSheet(const std::string& title, const std::string& message) override;

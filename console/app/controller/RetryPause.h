@@ -21,6 +21,8 @@ class RetryPause {
         return pause;
     }
     void reset() { next_ = first_; }
+    // A failure came since the last reset.
+    bool grown() const { return next_ != first_; }
     Seconds peek() const { return next_; }
 
   private:

@@ -11,8 +11,6 @@ class SignInState {
     enum class State { Starting, Connecting, SignedIn, LoginFailed, PollFailed, SignedOut };
 
     State state() const { return state_; }
-    // Polls run only in the signed-in state.
-    bool pollsRun() const { return state_ == State::SignedIn; }
 
     void connecting() { state_ = State::Connecting; }
     void signedIn() { state_ = State::SignedIn; }

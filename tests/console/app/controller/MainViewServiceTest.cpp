@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 
 #include <QEventLoop>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "console/app/controller/AppContext.h"
+#include "console/app/controller/HeadlessUi.h"
 #include "console/app/controller/MainView.h"
 #include "console/jobs/Job.h"
 #include "platform/CaptureLogSink.h"
@@ -112,7 +115,7 @@ class MainViewServiceTest : public ::testing::Test {
         AppContext::Options options;
         options.systemDir = system_.path();
         options.headless = true;
-        options.directPort = 0;
+        options.directPort = directPort_;
         options.announce = false;
         options.printServer = cupsd_->socketPath();
         QueueChanger::Settings changer;
@@ -126,7 +129,10 @@ class MainViewServiceTest : public ::testing::Test {
 
     void start() {
         context_ = std::make_unique<AppContext>(options());
-        view().attachUi(ui_);
+        launch(ui_);
+    }
+    void launch(MainViewUi& front) {
+        view().attachUi(front);
         view().awakeFromNib();
         context_->appController().applicationDidFinishLaunching();
     }
@@ -212,6 +218,7 @@ class MainViewServiceTest : public ::testing::Test {
     std::shared_ptr<CaptureLogSink> log_ = std::make_shared<CaptureLogSink>();
     std::shared_ptr<LogSink> previousSink_;
     std::chrono::milliseconds deliveryPause_ = 100ms;
+    uint16_t directPort_ = 0;
     RecordingUi ui_;
     std::unique_ptr<AppContext> context_;
     bool quitted_ = false;
@@ -264,6 +271,60 @@ TEST_F(MainViewServiceTest, ARefusedTokenShowsTheLoginFailedSheetAndTryAgainSign
     ui_.answerSheet(true);
     ASSERT_TRUE(pumpUntil([&] { return ui_.sheets.size() == 2; }));
     EXPECT_EQ(requests("soap", "Login"), 2u);
+}
+
+TEST_F(MainViewServiceTest, AfterTheDialogSignedInTheProfileIsNamedAndTheConsoleSignsIn) {
+    ASSERT_NO_FATAL_FAILURE(writeSetup(""));
+    start();
+    ASSERT_TRUE(pumpUntil([&] { return ui_.loginDialogs == 1; }));
+    std::string error;
+    ASSERT_TRUE(context_->inetProvider().login("carol", "carol-pw", service_->serviceUrl(), error))
+        << error;
+    view().loginControllerOk();
+    EXPECT_EQ(view().signInState(), State::SignedIn);
+    EXPECT_EQ(context_->config().profile(), "carol.127.0.0.1");
+    EXPECT_NE(storedToken(), "");
+    EXPECT_TRUE(ui_.views.back().active);
+}
+
+// Without a window nobody can type a password: a token saved later by the window or an
+// administrator is what signs the console in.
+TEST_F(MainViewServiceTest, WithoutAWindowATokenSavedLaterIsPickedUp) {
+    ASSERT_NO_FATAL_FAILURE(writeSetup(""));
+    start();
+    ASSERT_TRUE(pumpUntil([&] { return ui_.loginDialogs == 1; }));
+    view().retrySignInFromSetup();
+    EXPECT_EQ(ui_.loginDialogs, 2);
+    EXPECT_EQ(requests("soap"), 0u);
+    ASSERT_NO_FATAL_FAILURE(writeSetup("tok-carol"));
+    view().retrySignInFromSetup();
+    EXPECT_EQ(view().signInState(), State::SignedIn);
+    EXPECT_EQ(ui_.loginDialogs, 2);
+}
+
+// The service goes away and comes back: the console without a window tries again by itself.
+TEST_F(MainViewServiceTest, WithoutAWindowAFailedPollIsRetriedUntilTheServiceAnswers) {
+    ASSERT_NO_FATAL_FAILURE(writeSetup("tok-carol"));
+    context_ = std::make_unique<AppContext>(options());
+    HeadlessUi headless(context_->runLoop(),
+                        RetryPause(RetryPause::Seconds(0.05), RetryPause::Seconds(0.2)));
+    view().setServiceReachedObserver([&] { headless.serviceReached(); });
+    launch(headless);
+    ASSERT_TRUE(pumpUntil([&] { return view().signInState() == State::SignedIn; }));
+
+    service_->addFault(R"({"count": 3, "match": {"path": "/fastCheck3.aspx"}, "status": 503})");
+    const size_t polls = requests("fastcheck");
+    view().fastCheck();
+    EXPECT_EQ(view().signInState(), State::PollFailed);
+    ASSERT_TRUE(pumpUntil([&] {
+        return requests("fastcheck") == polls + 1 && view().signInState() == State::SignedIn;
+    })) << SignInState::name(view().signInState());
+    // Every failure was tried again (a refused poll is journaled under its fault only).
+    EXPECT_TRUE(service_->state().get_child("faults").empty());
+    // Answered: the next failure waits the shortest pause again.
+    EXPECT_EQ(headless.pause().peek().count(), 0.05);
+    EXPECT_TRUE(view().userActive());
+    quit();
 }
 
 // ---- The sign-in states after a poll
@@ -394,6 +455,61 @@ TEST_F(MainViewServiceTest, AnIncompatiblePrinterIsOnlyRemovedWhenTheUserSaysSo)
     EXPECT_EQ(ui_.views.back().remotePrinters.size(), 1u);
 }
 
+TEST_F(MainViewServiceTest, NewPropertiesOfASharedPrinterGoToTheServiceThenAPollRuns) {
+    ASSERT_NO_FATAL_FAILURE(startSignedIn());
+    const std::string title = context_->localPrinters().objectAtIndex(0).localTitle();
+    size_t changes = requests("soap", "ChangePrinters");
+    size_t polls = requests("fastcheck");
+    // Not shared: nothing to tell the service.
+    view().printerPropertiesControllerOk(title);
+    EXPECT_EQ(requests("soap", "ChangePrinters"), changes);
+    EXPECT_EQ(requests("fastcheck"), polls + 1);
+
+    view().sharePrinter(title);
+    changes = requests("soap", "ChangePrinters");
+    polls = requests("fastcheck");
+    view().printerPropertiesControllerOk(title);
+    EXPECT_EQ(requests("soap", "ChangePrinters"), changes + 1);
+    EXPECT_EQ(requests("fastcheck"), polls + 1);
+    EXPECT_TRUE(ui_.alerts.empty());
+}
+
+// The user's own shared printers are left out of the list shown, not out of the user's list.
+TEST_F(MainViewServiceTest, HiddenOwnPrintersAreMissingFromTheTableOnly) {
+    ASSERT_NO_FATAL_FAILURE(startSignedIn());
+    const std::string id = context_->localPrinters().objectAtIndex(0).publicId();
+    view().sharePrinter(context_->localPrinters().objectAtIndex(0).localTitle());
+    std::string error;
+    ASSERT_TRUE(context_->inetProvider().likePrinter(id, error)) << error;
+    context_->config().setHideMyPrinters(true);
+    view().reloadData();
+    EXPECT_NE(context_->remotePrinters().getPrinter(id), nullptr);
+    ASSERT_EQ(view().filteredRemotePrinters().size(), 2u);
+    for (const auto& row : ui_.views.back().remotePrinters)
+        EXPECT_NE(row.publicId, id);
+    context_->config().setHideMyPrinters(false);
+    view().reloadData();
+    EXPECT_EQ(ui_.views.back().remotePrinters.size(), 3u);
+}
+
+TEST_F(MainViewServiceTest, AfterTheSetupWindowThePpdIsWrittenOrItsFailureShown) {
+    ASSERT_NO_FATAL_FAILURE(startSignedIn());
+    const fs::path ppd = context_->config().getPPDFileName();
+    fs::remove(ppd);
+    view().setupRemoteController_Ok();
+    EXPECT_TRUE(ui_.alerts.empty());
+    EXPECT_NE(ScratchDirectory::readFile(ppd).find("*PPD-Adobe"), std::string::npos);
+
+    // Something that is not a file stands where the PPD goes.
+    fs::remove(ppd);
+    fs::create_directory(ppd);
+    view().setupRemoteController_Ok();
+    ASSERT_EQ(ui_.alerts.size(), 1u);
+    EXPECT_EQ(ui_.alerts[0].title, "Failed to save PPD file");
+    EXPECT_EQ(ui_.alerts[0].message,
+              "Check that file " + ppd.string() + " exists and has symbolic link to /etc/cups/ppd");
+}
+
 // ---- Notices
 
 TEST_F(MainViewServiceTest, NewJobsAreAnnouncedWithTheirNumber) {
@@ -466,6 +582,21 @@ TEST_F(MainViewServiceTest, WhileResultsAreOffTheFileStays) {
     EXPECT_EQ(ScratchDirectory::readFile(messageFile()), "Report.pdf/phTitsent");
     context_->config().setShowDeliveryResult(true);
     ASSERT_TRUE(pumpUntil([&] { return !ui_.noticesOfType(1).empty(); }));
+}
+
+// Another program holds the direct print server's port: the console runs on without it.
+TEST_F(MainViewServiceTest, ABusyDirectPortIsLoggedAndTheConsoleRunsOn) {
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::AnyIPv4, 0));
+    directPort_ = holder.serverPort();
+    ASSERT_NO_FATAL_FAILURE(startSignedIn());
+    EXPECT_EQ(context_->httpServer().state(), HTTPServer::kIdle);
+    bool logged = false;
+    for (const std::string& line : log_->messages(LogLevel::Error))
+        logged = logged || line.find("The direct print server is not running") == 0;
+    EXPECT_TRUE(logged);
+    view().fastCheck();
+    EXPECT_EQ(view().signInState(), State::SignedIn);
 }
 
 // ---- Quit

@@ -120,10 +120,27 @@ TEST_F(HeadlessUiTest, ChoosesTheDefaultButtonAfterAGrowingPause) {
     EXPECT_EQ(ui.pause().peek().count(), 0.1);
     ui.serviceReached();
     EXPECT_EQ(ui.pause().peek().count(), 0.05);
+    EXPECT_TRUE(log_->contains(LogLevel::Default, "The service answers again"));
     // The service's text is logged as it is, braces and all.
     EXPECT_TRUE(log_->contains(LogLevel::Error,
                                "Check for new documents failed: Couldn't connect to server {}; "
                                "choosing \"Try Again\" in 0.05 s"));
+}
+
+// The token may have been renewed meanwhile: a refused sign-in reads the setup file again
+// instead of trying the same token.
+TEST_F(HeadlessUiTest, ARefusedSignInIsRetriedFromTheSetupFile) {
+    HeadlessUi ui(loop_, RetryPause(Seconds(0.01), Seconds(1)));
+    std::promise<void> retried;
+    bool sameTokenAgain = false;
+    ui.setSignInRetry([&] { retried.set_value(); });
+    thread_ = std::thread([this] { loop_.run(); });
+    const ChoiceSheet sheet{ChoiceSheet::Kind::LoginFailed, "Login failed", "Invalid token",
+                            "Try Again", "Log Out"};
+    loop_.postAndWait([&] { ui.showChoiceSheet(sheet, [&](bool) { sameTokenAgain = true; }); });
+    ASSERT_EQ(retried.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    loop_.postAndWait([] {});
+    EXPECT_FALSE(sameTokenAgain);
 }
 
 TEST_F(HeadlessUiTest, WithoutATokenItLooksForOneAgainLater) {
