@@ -183,6 +183,14 @@ def is_pdf(path):
 
 
 def follow(args):
+    try:
+        return follow_until_printed(args)
+    except OSError as error:
+        print(f"follow: the reference service does not answer: {printable(error)}")
+        return 1
+
+
+def follow_until_printed(args):
     journal = Journal(args.service)
     journal.learn_tokens()
     tails = [LogTail(*spec.split("=", 1)) for spec in args.log]

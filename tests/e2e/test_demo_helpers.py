@@ -162,7 +162,8 @@ class JournalAgainstTheServiceTest(unittest.TestCase):
         self.service = subprocess.Popen([sys.executable, REFSERVICE, "--port", "0", "--seed", seed],
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                         text=True)
-        self.base = "http://127.0.0.1:" + self.service.stdout.readline().strip()
+        self.port = self.service.stdout.readline().strip()
+        self.base = "http://127.0.0.1:" + self.port
 
     def tearDown(self):
         self.service.terminate()
@@ -195,6 +196,38 @@ class JournalAgainstTheServiceTest(unittest.TestCase):
         self.assertEqual([line.split("d=")[1][:12] for line in checks],
                          ["000000000000", "000000000001", "000000000002"], shown)
         self.assertTrue(all("by bob" in line for line in checks), checks)
+
+    def follow(self, timeout):
+        """follow.py's verdict and what it printed, with no scheduler to ask."""
+        arguments = ["--service", self.base, "--printer", "Office", "--output",
+                     os.path.join(self.folder.name, "printed.pdf"), "--timeout", str(timeout),
+                     "--interval", "0.1"]
+        environment = dict(os.environ, CUPS_SERVER=os.path.join(self.folder.name, "no.sock"))
+        done = subprocess.run([sys.executable, follow.__file__, *arguments], env=environment,
+                              capture_output=True, text=True, timeout=60)
+        return done.returncode, done.stdout + done.stderr
+
+    def test_a_job_the_service_ended_unprinted_ends_the_watch(self):
+        seed = ('{"printers": [{"public_id": "11111111-2222-3333-4444-555555555555", '
+                '"owner": "bob"}], "jobs": [{"id": 3001, "sender": "bob", "printer": '
+                '"11111111-2222-3333-4444-555555555555", "status": "rejected"}]}')
+        request = urllib.request.Request(self.base + "/_ref/seed", data=seed.encode(),
+                                         headers={"Content-Type": "application/json"})
+        urllib.request.urlopen(request, timeout=10).read()
+        status, output = self.follow(30)
+        self.assertEqual(status, 1)
+        self.assertIn("the service reports job 3001 rejected", output)
+
+    def test_nothing_printed_in_time_or_no_service_is_a_failure(self):
+        status, output = self.follow(1)
+        self.assertEqual(status, 1)
+        self.assertIn("nothing was printed on Office within 1.0 s", output)
+        self.service.terminate()
+        self.service.wait(30)
+        status, output = self.follow(5)
+        self.assertEqual(status, 1)
+        self.assertIn("the reference service does not answer", output)
+        self.assertNotIn("Traceback", output)
 
 
 if __name__ == "__main__":
