@@ -21,6 +21,8 @@ class AppController {
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
+    static constexpr double kQuitLogoffSeconds = 5;
+
   private:
     ConsoleConfig& config_;
     ConsoleInetProvider& inetProvider_;
