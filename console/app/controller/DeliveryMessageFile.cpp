@@ -24,8 +24,7 @@ bool moveWithoutReplacing(const fs::path& from, const fs::path& to) {
     return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
-// Other users of the folder can see our process id, so the name must not follow from it alone:
-// a file planted at a name they could guess would make every move aside fail.
+// A fresh name is drawn when one is already taken.
 constexpr int kAsideAttempts = 8;
 
 }  // namespace
@@ -35,6 +34,8 @@ DeliveryMessageFile::DeliveryMessageFile(fs::path path, uid_t owner)
       owner_(owner),
       logger_(std::string(deployment::kLogSubsystem), "delivery") {}
 
+// Other users of the folder can see our process id, so the name must not follow from it alone:
+// a file planted at a name they could guess would make every move aside fail.
 fs::path DeliveryMessageFile::privatePath() const {
     std::random_device source;
     const uint64_t nonce = (uint64_t{source()} << 32) | source();
