@@ -1,5 +1,7 @@
 #include "console/app/controller/AppController.h"
 
+#include <algorithm>
+
 #include "console/jobs/HTTPServer.h"
 #include "console/service/ConsoleConfig.h"
 #include "console/service/ConsoleInetProvider.h"
@@ -23,8 +25,14 @@ void AppController::applicationDidFinishLaunching() {
 }
 
 void AppController::applicationWillTerminate() {
-    if (!config_.token().empty())
+    if (!config_.token().empty()) {
+        // Its answer is ignored, and whoever stops the console will not wait long: a service
+        // that stalls it must not hold the quit for the usual request deadline.
+        InetProvider::Deadlines deadlines = inetProvider_.deadlines();
+        deadlines.soapSeconds = std::min(deadlines.soapSeconds, kQuitLogoffSeconds);
+        inetProvider_.setDeadlines(deadlines);
         inetProvider_.logoff();
+    }
     server_.stop();
 }
 

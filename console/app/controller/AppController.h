@@ -19,7 +19,10 @@ class AppController {
 
     // A server that cannot listen is logged; the console runs on without it.
     void applicationDidFinishLaunching();
+    // Only once no other thread uses the service client: it shortens the client's deadline.
     void applicationWillTerminate();
+
+    static constexpr double kQuitLogoffSeconds = 5;
 
   private:
     ConsoleConfig& config_;

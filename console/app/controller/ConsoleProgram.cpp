@@ -154,8 +154,9 @@ int ConsoleProgram::run(int argc, char** argv, bool testOptions) {
     context.mainView().awakeFromNib();
     context.appController().applicationDidFinishLaunching();
     const int status = QApplication::exec();
-    context.appController().applicationWillTerminate();
+    // The threads end first, so none of them uses the service while the sign-off is sent.
     context.shutdown();
+    context.appController().applicationWillTerminate();
     logger.notice("Quit");
     return status;
 }

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <random>
 
 #include "core/Deployment.h"
 #include "platform/FileIo.h"
@@ -22,6 +24,9 @@ bool moveWithoutReplacing(const fs::path& from, const fs::path& to) {
     return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
+// A fresh name is drawn when one is already taken.
+constexpr int kAsideAttempts = 8;
+
 }  // namespace
 
 DeliveryMessageFile::DeliveryMessageFile(fs::path path, uid_t owner)
@@ -29,9 +34,14 @@ DeliveryMessageFile::DeliveryMessageFile(fs::path path, uid_t owner)
       owner_(owner),
       logger_(std::string(deployment::kLogSubsystem), "delivery") {}
 
+// Other users of the folder can see our process id, so the name must not follow from it alone:
+// a file planted at a name they could guess would make every move aside fail.
 fs::path DeliveryMessageFile::privatePath() const {
+    std::random_device source;
+    const uint64_t nonce = (uint64_t{source()} << 32) | source();
     return path_.parent_path() /
-           ("." + path_.filename().string() + "." + std::to_string(::getpid()) + ".taken");
+           ("." + path_.filename().string() + "." + std::to_string(::getpid()) + "." +
+            std::to_string(nonce) + ".taken");
 }
 
 void DeliveryMessageFile::refuse(const std::string& reason) {
@@ -73,8 +83,13 @@ std::optional<DeliveryMessageFile::Taken> DeliveryMessageFile::take() {
     if (opened.st_size == 0)
         return std::nullopt;
 
-    const fs::path aside = privatePath();
-    if (!moveWithoutReplacing(path_, aside)) {
+    fs::path aside = privatePath();
+    bool movedAside = moveWithoutReplacing(path_, aside);
+    for (int attempt = 1; !movedAside && errno == EEXIST && attempt < kAsideAttempts; ++attempt) {
+        aside = privatePath();
+        movedAside = moveWithoutReplacing(path_, aside);
+    }
+    if (!movedAside) {
         refuse(std::string("it cannot be moved aside: ") + std::strerror(errno));
         return std::nullopt;
     }

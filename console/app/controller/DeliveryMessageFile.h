@@ -41,6 +41,7 @@ class DeliveryMessageFile {
     bool removeStale();
 
     const std::filesystem::path& path() const { return path_; }
+    // A fresh name beside the result, different at each call, that others cannot guess.
     std::filesystem::path privatePath() const;
 
   private:

@@ -4,6 +4,8 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include "console/app/ui/PlainText.h"
+
 namespace velmora::console {
 
 AlertSheet::AlertSheet(QWidget& window) : window_(window) {}
@@ -25,8 +27,8 @@ QMessageBox& AlertSheet::replaceBox(const QString& title, const QString& message
     box_.reset(new QMessageBox(&window_));
     box_->setWindowModality(Qt::WindowModal);
     box_->setTextFormat(Qt::PlainText);
-    box_->setText(title);
-    box_->setInformativeText(message);
+    box_->setText(shortenedForDisplay(title, kMaxShownLength));
+    box_->setInformativeText(shortenedForDisplay(message, kMaxShownLength));
     // The informative text gets a label of its own, which would guess the format otherwise.
     for (QLabel* label : box_->findChildren<QLabel*>()) {
         label->setTextFormat(Qt::PlainText);

@@ -30,6 +30,8 @@ class AlertSheet {
     // The open sheet, or null.
     QMessageBox* box() const;
 
+    static constexpr qsizetype kMaxShownLength = 2000;
+
   private:
     QMessageBox& replaceBox(const QString& title, const QString& message);
     // Ends the open choice, if any, with `chosen`.

@@ -24,13 +24,7 @@ const Logger& logger() {
 constexpr int kWidth = 320;
 
 QString shortened(const QString& text) {
-    if (text.size() <= IconTipController::kMaxShownLength)
-        return text;
-    qsizetype end = IconTipController::kMaxShownLength - 1;
-    // Never between the two halves of a surrogate pair.
-    if (text[end].isLowSurrogate())
-        --end;
-    return text.left(end) + QChar(0x2026);
+    return shortenedForDisplay(text, IconTipController::kMaxShownLength);
 }
 
 }  // namespace

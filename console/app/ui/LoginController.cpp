@@ -60,6 +60,8 @@ void LoginController::layOut() {
     setMinimumWidth(420);
 
     btnOk.setDefault(true);
+    loginTimer_.setSingleShot(true);
+    connect(&loginTimer_, &QTimer::timeout, this, &LoginController::login);
     connect(&btnOk, &QPushButton::clicked, this, &LoginController::btnOk_Clicked);
     connect(&btnExit, &QPushButton::clicked, this, [] { QCoreApplication::quit(); });
     connect(&btnRegister, &QPushButton::clicked, this, &LoginController::btnRegister_Clicked);
@@ -143,7 +145,7 @@ void LoginController::disclosureTrianglePressed() {
 
 void LoginController::btnOk_Clicked() {
     // Lets the click finish drawing before the call blocks.
-    QTimer::singleShot(10, this, &LoginController::login);
+    loginTimer_.start(10);
 }
 
 void LoginController::btnRegister_Clicked() {

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 
 #include <map>
@@ -101,6 +102,8 @@ class LoginController : public QDialog {
     QString sEmail_;
     // A sign-up asks for no group in this dialog.
     int groupId_ = 0;
+    // One pending sign-in however often OK is clicked before it starts.
+    QTimer loginTimer_;
 };
 
 }  // namespace velmora::console

@@ -75,6 +75,8 @@ void MainWindow::layOut() {
     heading.setPointSizeF(heading.pointSizeF() * 1.3);
     lShare.setFont(heading);
     lPrint.setFont(heading);
+    for (QLabel* label : {&lUser, &lDomain})
+        label->setMaximumWidth(kMaxAccountTextWidth);
     lUser.setAutoFillBackground(true);
     QPalette yellow = lUser.palette();
     yellow.setColor(QPalette::Window, QColor(255, 255, 170));
@@ -462,8 +464,9 @@ void MainWindow::reloadView(const MainViewState& state) {
     for (QWidget* control : {static_cast<QWidget*>(&lUserLabel), static_cast<QWidget*>(&lUser),
                              static_cast<QWidget*>(&lDomainLabel), static_cast<QWidget*>(&lDomain)})
         control->setVisible(state.active);
-    lUser.setText(QString::fromStdString(state.user));
-    lDomain.setText(QString::fromStdString(state.domain));
+    lUser.setText(shortenedForDisplay(QString::fromStdString(state.user), kMaxAccountTextLength));
+    lDomain.setText(
+        shortenedForDisplay(QString::fromStdString(state.domain), kMaxAccountTextLength));
     showAccount();
     if (!state.active) {
         setStatusImage(QStringLiteral("planeX"));

@@ -51,6 +51,10 @@ class MainWindow : public QMainWindow, public MainViewUi, public LoginController
     MainWindow(Collaborators with, MainWindowCommands commands);
     ~MainWindow() override;
 
+    // The account's name and server come from the service: clipped, they never widen the window.
+    static constexpr int kMaxAccountTextWidth = 200;
+    static constexpr qsizetype kMaxAccountTextLength = 254;
+
     void showAlertSheet(const std::string& title, const std::string& message) override;
     void showChoiceSheet(const ChoiceSheet& sheet,
                          std::function<void(bool defaultButton)> done) override;

@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <system_error>
 #include <vector>
 
@@ -31,10 +34,20 @@ bool hasTranslationFileName(const std::string& name) {
     return name.size() >= kExtension.size() && name.ends_with(kExtension);
 }
 
+// Any user may write into the shared folder, so only a file installed by the administrator or
+// this user, that no one else can rewrite, speaks for this console.
+bool isTrustedTranslation(const struct stat& info, std::string& reason) {
+    if ((info.st_uid != 0 && info.st_uid != ::geteuid()) || (info.st_mode & 022) != 0) {
+        reason = "another user can write it";
+        return false;
+    }
+    return true;
+}
+
 bool readTranslationFile(const std::filesystem::path& path, pugi::xml_document& document,
                          std::string& error) {
     std::string text;
-    return readTextFile(path, Translation::kMaxFileSize, text, error) &&
+    return readTextFile(path, Translation::kMaxFileSize, isTrustedTranslation, text, error) &&
            parseXml(document, text, error, Translation::kMaxNodes);
 }
 

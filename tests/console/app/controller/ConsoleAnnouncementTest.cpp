@@ -64,8 +64,8 @@ TEST(ConsoleAnnouncementTest, TheStartedConsoleAnnouncesItsServerAndVersion) {
         })) << "no announcement with "
             << expected;
         EXPECT_NE(found.find(";_velmora._tcp;local;"), std::string::npos) << found;
-        context.appController().applicationWillTerminate();
         context.shutdown();
+        context.appController().applicationWillTerminate();
     }
     Logger::setSink(previousSink);
 }

@@ -154,6 +154,28 @@ INSTANTIATE_TEST_SUITE_P(
                               true}),
     [](const ::testing::TestParamInfo<Planted>& info) { return info.param.name; });
 
+// Another user of the shared folder sees our process id and plants a file at the name a result
+// would be moved to; in a sticky folder we could not even remove it. Results must still arrive.
+TEST_F(DeliveryMessageFileTest, AFilePlantedWhereAResultIsMovedAsideDoesNotBlockIt) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const fs::path guessed =
+        scratch_ / (".messages.alice.txt." + std::to_string(::getpid()) + ".taken");
+    ScratchDirectory::writeFile(guessed, "planted");
+    ASSERT_EQ(::chown(guessed.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    ScratchDirectory::writeFile(path(), "Report.pdf/phTitsuccessfully sent");
+
+    DeliveryMessageFile messages = file();
+    const auto taken = messages.take();
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->text, "Report.pdf/phTitsuccessfully sent");
+    messages.remove(*taken);
+    EXPECT_EQ(ScratchDirectory::readFile(guessed), "planted");
+    EXPECT_EQ(entries(), 1u);
+}
+
 TEST_F(DeliveryMessageFileTest, AStaleResultIsRemovedUnshown) {
     ScratchDirectory::writeFile(path(), "from yesterday");
     DeliveryMessageFile messages = file();

@@ -146,8 +146,8 @@ class MainViewServiceTest : public ::testing::Test {
         if (!context_ || quitted_)
             return;
         quitted_ = true;
-        context_->appController().applicationWillTerminate();
         context_->shutdown();
+        context_->appController().applicationWillTerminate();
     }
 
     MainView& view() { return context_->mainView(); }

@@ -143,6 +143,17 @@ TEST_F(ProgramProcessTest, TerminationSignalsQuitCleanlyWithOneLogoff) {
     }
 }
 
+// The sign-off at quit is a courtesy whose answer nobody reads: a service that stalls it must
+// not keep the console from ending when the system stops it.
+TEST_F(ProgramProcessTest, AServiceThatStallsTheQuitLogoffDoesNotHoldTheConsole) {
+    service_->post("/_ref/reset", "");
+    RunningConsole console(arguments(), runtime_ / "console.log");
+    ASSERT_TRUE(console.waitForLine("Signed in as")) << console.log();
+    service_->addFault(R"({"match": {"operation": "Logoff"}, "delay": 120})");
+    EXPECT_EQ(console.stop(SIGTERM), 0) << console.log();
+    EXPECT_NE(console.log().find("Sync request: Logoff"), std::string::npos) << console.log();
+}
+
 TEST_F(ProgramProcessTest, ASecondStartAsksTheFirstToShowItselfAndEnds) {
     RunningConsole first(arguments(), runtime_ / "first.log");
     ASSERT_TRUE(first.waitForLine("Initialize")) << first.log();

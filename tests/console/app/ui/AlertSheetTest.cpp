@@ -49,6 +49,22 @@ TEST_F(AlertSheetTest, TitleAndMessageFromTheServiceAreShownAsPlainText) {
     EXPECT_TRUE(shown.contains(QStringLiteral("<a href=\"x\">click</a>")));
 }
 
+// A server message or error text of a megabyte would be laid out whole in the box, freezing the
+// console for half a minute and making a box far taller than any screen.
+TEST_F(AlertSheetTest, AHugeTextFromTheServiceIsShortenedBeforeItIsShown) {
+    QString huge;
+    while (huge.size() < (1 << 20))
+        huge += QStringLiteral("word ");
+    sheet_.show(huge, huge, QStringLiteral("OK"));
+    QMessageBox* box = sheet_.box();
+    ASSERT_NE(box, nullptr);
+    for (const QString& shown : {box->text(), box->informativeText()}) {
+        EXPECT_LE(shown.size(), AlertSheet::kMaxShownLength);
+        EXPECT_TRUE(huge.startsWith(shown.chopped(1)));
+        EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
+    }
+}
+
 TEST_F(AlertSheetTest, AChoiceAnswersOnceForEveryWayItEnds) {
     auto record = [this](bool chosen) { answers_.push_back(chosen); };
     sheet_.showChoice(QStringLiteral("t"), QStringLiteral("m"), QStringLiteral("Try Again"),

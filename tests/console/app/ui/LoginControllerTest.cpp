@@ -159,6 +159,20 @@ TEST_F(LoginControllerTest, RightPasswordStoresServiceAndServersAndTellsTheDeleg
     EXPECT_EQ(operations(), std::vector<std::string>{"Login"});
 }
 
+// A double click on OK is one sign-in: a second one would open a session nobody ever ends and
+// restart the console's sign-in behind the first.
+TEST_F(LoginControllerTest, ADoubleClickOnOkSignsInOnce) {
+    dialog_->eLogin.setText(QStringLiteral("carol"));
+    dialog_->ePassword.setText(QStringLiteral("carol-pw"));
+    dialog_->cmServer.setEditText(QString::fromStdString(serverAddress()));
+    QTest::mouseClick(&dialog_->btnOk, Qt::LeftButton);
+    clickAndWait(dialog_->btnOk);
+    // Whatever the clicks left queued runs now.
+    QTest::qWait(500);
+    EXPECT_EQ(delegate_.calls, 1);
+    EXPECT_EQ(operations(), std::vector<std::string>{"Login"});
+}
+
 TEST_F(LoginControllerTest, WrongPasswordShowsTheServicesErrorAndStoresNothing) {
     dialog_->eLogin.setText(QStringLiteral("carol"));
     signIn(QStringLiteral("wrong"), QString::fromStdString(serverAddress()));

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QImage>
+#include <QScreen>
 #include <QtTest/QTest>
 
 #include <filesystem>
@@ -214,6 +216,23 @@ TEST_F(MainWindowTest, SigningOutDisablesTheSelectionCommandsBeforeTheNextRefres
               "btnShare- btnProperties- itmShare- itmUnshare- itmProperties- btnSetupRemote- ");
     window_->itmUnshare2.trigger();
     EXPECT_TRUE(calls_.empty());
+}
+
+// The account's name comes from the service: a long one made the window wider than the screen
+// (and a very long one froze it while laying the text out).
+TEST_F(MainWindowTest, ALongAccountNameFromTheServiceDoesNotWidenTheWindow) {
+    open(allCommands());
+    const int screenWidth = QGuiApplication::primaryScreen()->availableGeometry().width();
+    for (const size_t length : {size_t{254}, size_t{20'000}}) {
+        MainViewState state = signedIn();
+        state.user = std::string(length, 'x');
+        state.domain = std::string(length, 'y') + ".example";
+        window_->reloadView(state);
+        // The layout follows the new texts once its request is handled.
+        QCoreApplication::sendPostedEvents();
+        EXPECT_LE(window_->minimumSizeHint().width(), screenWidth) << length;
+        EXPECT_TRUE(window_->lUser.text().startsWith(QStringLiteral("xxxxxxxx"))) << length;
+    }
 }
 
 TEST_F(MainWindowTest, CommandsOfAbsentWindowsStayDisabled) {

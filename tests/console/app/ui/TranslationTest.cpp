@@ -1,6 +1,7 @@
 #include "console/app/ui/Translation.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <QAction>
@@ -198,6 +199,40 @@ TEST_F(TranslationTest, AFileReplacedBySomethingElseAfterListingIsNotRead) {
     ScratchDirectory::writeFile(scratch_.path() / "elsewhere.xml", kGermanTexts);
     EXPECT_FALSE(translation_.loadCurrent());
     EXPECT_EQ(translation_.section("LoginDlg", "Caption", "Sign in"), "Sign in");
+}
+
+// Every user may write into the shared folder: a translation another user planted there, or one
+// anybody may rewrite, would put that user's words into this console.
+TEST_F(TranslationTest, ATranslationOthersCanWriteIsNeitherListedNorLoaded) {
+    struct Planted {
+        std::string name;
+        bool foreignOwner;
+        mode_t mode;
+    };
+    const std::vector<Planted> planted = {
+        {"nobody.xml", true, 0644}, {"everyone.xml", false, 0666}, {"group.xml", false, 0664}};
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    for (const Planted& file : planted) {
+        const std::filesystem::path path = config_.getLangDir() / file.name;
+        install(file.name, languageFile("Planted",
+                                        "<section id=\"LoginDlg\">"
+                                        "<text id=\"Caption\">Send your password to "
+                                        "evil.example</text></section>"));
+        ASSERT_EQ(::chmod(path.c_str(), file.mode), 0);
+        if (file.foreignOwner) {
+            ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+    }
+    install("de_DE.xml", kGermanTexts);
+    for (const Planted& file : planted) {
+        EXPECT_FALSE(start(file.name)) << file.name;
+        EXPECT_FALSE(translation_.available().contains(file.name)) << file.name;
+        EXPECT_EQ(translation_.section("LoginDlg", "Caption", "Sign in"), "Sign in") << file.name;
+    }
+    EXPECT_TRUE(start("de_DE.xml"));
 }
 
 TEST_F(TranslationTest, TextsApplyOnlyToTheirExactControlClasses) {
