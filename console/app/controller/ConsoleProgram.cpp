@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 #include "console/app/controller/HeadlessUi.h"
@@ -19,6 +20,17 @@
 namespace velmora::console {
 
 namespace {
+
+// Qt ends the process when its platform cannot open a display; say why and how to run instead.
+// The names are the ones Qt itself consults to find a display.
+bool displayAvailable() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
+}
 
 constexpr const char* kUsage =
     "usage: velmora [--headless]\n"
@@ -99,6 +111,12 @@ int ConsoleProgram::run(int argc, char** argv, bool testOptions) {
             "velmora: the window is not available in this build; start it with "
             "--headless\n",
             stderr);
+        return kUsageError;
+    }
+
+    if (!headless && !displayAvailable()) {
+        std::fputs("velmora: there is no display to open the window on; start it with --headless\n",
+                   stderr);
         return kUsageError;
     }
 

@@ -181,8 +181,10 @@ TEST_F(ProgramProcessTest, ASocketLeftByADeadConsoleIsReplaced) {
     EXPECT_EQ(console.stop(SIGTERM), 0);
 }
 
-TEST_F(ProgramProcessTest, WithoutAWindowInThisBuildTheWindowedStartSaysSo) {
-    const auto windowed = ChildProcess::run(arguments(""), runtime_.path(), {}, 30);
+TEST_F(ProgramProcessTest, WithoutADisplayTheWindowedStartSaysSo) {
+    const auto windowed =
+        ChildProcess::run(arguments(""), runtime_.path(),
+                          {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}, 30);
     EXPECT_EQ(windowed.exitStatus, 2);
     EXPECT_NE(windowed.standardError.find("--headless"), std::string::npos);
 }
