@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "console/service/UpdateOffer.h"
+
 namespace velmora::console {
 
 // One row of the local printer table, as plain text: titles are shown as text, never markup.
@@ -42,7 +44,7 @@ struct MainViewState {
 
 // A sheet with two buttons; `defaultButton` is the one a headless console chooses.
 struct ChoiceSheet {
-    enum class Kind { LoginFailed, FastCheckFailed, IncompatiblePrinter };
+    enum class Kind { LoginFailed, FastCheckFailed, IncompatiblePrinter, UpdateOffer };
 
     Kind kind;
     std::string title;
@@ -72,6 +74,8 @@ class MainViewUi {
     virtual void reloadView(const MainViewState& state) = 0;
     // A second start of the console, or the application reopened: bring the window forward.
     virtual void raiseWindow() = 0;
+    // The user chose to download a newer build: the update window takes it from here.
+    virtual void showUpdateWindow(const UpdateOffer& offer) = 0;
 };
 
 }  // namespace velmora::console

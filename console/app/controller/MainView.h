@@ -100,6 +100,9 @@ class MainView : public JobArrayDelegate, public ProcessorDelegate {
     // The incompatible-printer sheet ended with "Remove": the printer leaves the user's list.
     void remotePrinterSheetDidEnd(const std::string& publicId);
     void setupRemoteController_Ok();
+    // Asks the service for a newer build and offers it; a silent check shows no "no update"
+    // and no error.
+    void checkUpdates(bool silent);
 
     // Joins the polling and delivery result threads; the run loop must have stopped.
     void stopThreads();
