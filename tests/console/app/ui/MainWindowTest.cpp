@@ -22,6 +22,7 @@
 #include "core/account/Person.h"
 #include "core/model/RemotePrinterArray.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
+#include "tests/console/app/ui/WindowScreenshot.h"
 #include "tests/support/ScratchDirectory.h"
 
 namespace velmora::console {
@@ -398,14 +399,7 @@ TEST_F(MainWindowTest, ThePopUpShowsTheControllersNotice) {
 class ScreenshotTest : public MainWindowTest {
   protected:
     static void save(QWidget& widget, const char* name) {
-        QApplication::processEvents();
-        const QPixmap picture = widget.grab();
-        const std::filesystem::path file =
-            std::filesystem::path(VELMORA_SCREENSHOT_DIR) / (std::string(name) + ".png");
-        std::filesystem::create_directories(file.parent_path());
-        ASSERT_TRUE(picture.save(QString::fromStdString(file.string()), "PNG")) << file;
-        const QImage saved(QString::fromStdString(file.string()));
-        EXPECT_EQ(saved.size(), widget.size() * widget.devicePixelRatio());
+        test::saveWindowScreenshot(widget, name);
     }
 };
 
