@@ -43,7 +43,7 @@ class UpdatePackage {
     static constexpr const char* kFileName = "velmora-update.deb";
     static constexpr const char* kDpkgDeb = "/usr/bin/dpkg-deb";
     static constexpr const char* kInstaller = "/usr/bin/apt-get";
-    static constexpr std::uint64_t kMarginBytes = 64 * 1024;
+    static constexpr std::uint64_t kMarginBytes = 16 * 1024;
     static constexpr std::uint64_t kHardMaximumBytes = std::uint64_t{512} << 20;
 };
 
