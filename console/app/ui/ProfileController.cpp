@@ -91,7 +91,7 @@ void ProfileController::initDialog() {
     for (int index = 0; index < Person::kPropertyCount; ++index) {
         const QString value = QString::fromStdString(currentUser_.getProperty(index));
         if (QLineEdit* edit = field(index))
-            edit->setText(value.left(kMaxLengths[index]));
+            edit->setText(value);  // as stored, even beyond the limit: nothing is cut unasked
         else
             lUserId.setText(value);
     }

@@ -142,6 +142,10 @@ void UpdateController::downloadReadyRead() {
 }
 
 void UpdateController::downloadProgress(qint64, qint64 total) {
+    if (total > 0 && static_cast<std::uint64_t>(total) > maximumBytes_) {
+        failDownload(QStringLiteral("the package is larger than announced"));
+        return;
+    }
     // Only the announced length counts; an unknown one leaves the bar where it is.
     if (const auto percent = UpdatePackage::progressPercent(bytesReceived_, total))
         progressBar.setValue(*percent);
@@ -193,7 +197,6 @@ void UpdateController::packageDownloaded() {
                                                       QString::fromStdString(target_->string())}));
         return;
     }
-    progressBar.setValue(100);
     setStage(Stage::Ready, Translation::format(text("Ready", "Version %@ is ready to install."),
                                                {QString::fromStdString(offer_.description)}));
 }

@@ -21,8 +21,8 @@
 #include "console/service/ConsoleConfig.h"
 #include "core/net/InetProvider.h"
 #include "platform/CaptureLogSink.h"
-#include "platform/PlainRunLoop.h"
 #include "platform/Logger.h"
+#include "platform/PlainRunLoop.h"
 #include "tests/console/app/controller/RecordingUi.h"
 #include "tests/support/PrivateCupsd.h"
 #include "tests/support/RefServiceProcess.h"
@@ -735,9 +735,9 @@ TEST(HeadlessUpdateTest, WithoutAWindowAnOfferIsOnlyLogged) {
     PlainRunLoop loop;
     HeadlessUi ui(loop);
     std::vector<bool> answers;
-    ui.showChoiceSheet({ChoiceSheet::Kind::UpdateOffer, "New version available: 2.0.3", "",
-                        "Update", "Later"},
-                       [&](bool update) { answers.push_back(update); });
+    ui.showChoiceSheet(
+        {ChoiceSheet::Kind::UpdateOffer, "New version available: 2.0.3", "", "Update", "Later"},
+        [&](bool update) { answers.push_back(update); });
     ui.showUpdateWindow({"https://updates.example/v.deb", 2003, 2048, "2.0.3 (2.0 Mb)"});
     Logger::setSink(previous);
     // Answered at once with "Later", never after a pause with the default.
