@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QProcess>
 #include <QSslCertificate>
 #include <QtTest/QTest>
 
@@ -39,8 +40,8 @@ class UpdateControllerTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         scratch_ = std::make_unique<ScratchDirectory>("velmora-update-window");
-        const fs::path cert = *scratch_ / "cert.pem";
-        const fs::path key = *scratch_ / "key.pem";
+        const fs::path cert = certFile();
+        const fs::path key = keyFile();
         const auto made =
             ProcessRunner::run({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
                                 "-keyout", key.string(), "-out", cert.string(), "-days", "1",
@@ -89,6 +90,9 @@ class UpdateControllerTest : public ::testing::Test {
             found.push_back(entry.path());
         return found;
     }
+
+    static fs::path certFile() { return *scratch_ / "cert.pem"; }
+    static fs::path keyFile() { return *scratch_ / "key.pem"; }
 
     static inline std::unique_ptr<ScratchDirectory> scratch_;
     static inline std::unique_ptr<RefServiceProcess> tls_;
@@ -165,6 +169,99 @@ TEST_F(UpdateControllerTest, ClosingTheWindowCancelsTheDownload) {
     QTest::qWait(300);
     EXPECT_EQ(window_->bytesReceived(), received);
     EXPECT_NE(window_->stage(), Stage::Showing);
+}
+
+// Real Debian packages served over TLS from a folder, so the window's check of what it
+// downloaded meets the real thing.
+class PackageInstallTest : public UpdateControllerTest {
+  protected:
+    void SetUp() override {
+        UpdateControllerTest::SetUp();
+        const QString script = QStringLiteral(
+            "import http.server, ssl, sys\n"
+            "handler = lambda *a: http.server.SimpleHTTPRequestHandler(*a, directory=sys.argv[1])\n"
+            "server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)\n"
+            "context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+            "context.load_cert_chain(sys.argv[2], sys.argv[3])\n"
+            "server.socket = context.wrap_socket(server.socket, server_side=True)\n"
+            "print(server.server_address[1], flush=True)\n"
+            "server.serve_forever()\n");
+        server_.start(QStringLiteral(VELMORA_PYTHON),
+                      {QStringLiteral("-c"), script, QString::fromStdString(served_.path()),
+                       QString::fromStdString(certFile()), QString::fromStdString(keyFile())});
+        ASSERT_TRUE(server_.waitForReadyRead(30000)) << server_.readAllStandardError().data();
+        port_ = server_.readLine().trimmed().toInt();
+        ASSERT_GT(port_, 0);
+    }
+    void TearDown() override {
+        server_.kill();
+        server_.waitForFinished();
+    }
+
+    // Builds a package named `package` in `version` as `fileName` in the served folder.
+    void serve(const std::string& fileName, const std::string& package,
+               const std::string& version) {
+        const fs::path root = served_ / ("root-" + fileName);
+        fs::create_directories(root / "DEBIAN");
+        ScratchDirectory::writeFile(root / "DEBIAN" / "control",
+                                    "Package: " + package + "\nVersion: " + version +
+                                        "\nArchitecture: all\nMaintainer: T <t@example.test>\n"
+                                        "Description: test\n");
+        const auto built =
+            ProcessRunner::run({UpdatePackage::kDpkgDeb, "--root-owner-group", "--build",
+                                root.string(), (served_ / fileName).string()},
+                               std::chrono::seconds(60));
+        ASSERT_TRUE(built.succeeded()) << built.output;
+    }
+    UpdateOffer offerOf(const std::string& fileName) const {
+        const std::string href = "https://127.0.0.1:" + std::to_string(port_) + "/" + fileName;
+        const double kilobytes = static_cast<double>(fs::file_size(served_ / fileName)) / 1024.0;
+        return UpdateOffer{href, 2003, kilobytes,
+                           ConsoleInetProvider::updateDescription(2003, kilobytes)};
+    }
+
+    ScratchDirectory served_{"velmora-update-served"};
+    QProcess server_;
+    int port_ = 0;
+};
+
+TEST_F(PackageInstallTest, OnlyTheOfferedVersionOfThisProgramIsOfferedForInstallation) {
+    ASSERT_NO_FATAL_FAILURE(serve("good.deb", "velmora", "2.0.3"));
+    ASSERT_NO_FATAL_FAILURE(serve("older.deb", "velmora", "2.0.2"));
+    ASSERT_NO_FATAL_FAILURE(serve("other.deb", "not-velmora", "2.0.3"));
+    struct Case {
+        std::string file;
+        Stage stage;
+        const char* says;
+    };
+    for (const Case& c : std::vector<Case>{{"good.deb", Stage::Ready, "ready to install"},
+                                           {"older.deb", Stage::Showing, "version 2.0.2"},
+                                           {"other.deb", Stage::Showing, "not Velmora's"}}) {
+        window_->setLink(offerOf(c.file));
+        ASSERT_TRUE(waitWhileDownloading()) << c.file;
+        EXPECT_EQ(window_->stage(), c.stage)
+            << c.file << " " << window_->lStatus.text().toStdString();
+        EXPECT_TRUE(window_->lStatus.text().contains(QLatin1String(c.says)))
+            << window_->lStatus.text().toStdString();
+        EXPECT_EQ(window_->btnInstall.isVisible(), c.stage == Stage::Ready);
+        EXPECT_EQ(window_->btnShowFile.isVisible(), c.stage == Stage::Showing);
+    }
+}
+
+TEST_F(PackageInstallTest, WithoutThePrivilegedRunnerTheWindowSaysSoAndShowsTheFile) {
+    ASSERT_NO_FATAL_FAILURE(serve("good.deb", "velmora", "2.0.3"));
+    window_->setPkexecPath((served_ / "no-pkexec-here").string());
+    window_->setLink(offerOf("good.deb"));
+    ASSERT_TRUE(waitWhileDownloading());
+    ASSERT_EQ(window_->stage(), Stage::Ready);
+    QTest::mouseClick(&window_->btnInstall, Qt::LeftButton);
+    EXPECT_EQ(window_->stage(), Stage::Showing);
+    EXPECT_TRUE(window_->lStatus.text().contains(QStringLiteral("cannot be installed here")));
+    EXPECT_TRUE(
+        window_->lStatus.text().contains(QString::fromStdString(window_->target()->string())));
+    EXPECT_TRUE(window_->btnShowFile.isVisible());
+    // The file is still there for the user.
+    EXPECT_TRUE(fs::is_regular_file(*window_->target()));
 }
 
 }  // namespace
