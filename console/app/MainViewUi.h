@@ -7,6 +7,7 @@
 namespace velmora {
 class Person;
 }
+#include "console/service/UpdateOffer.h"
 
 namespace velmora::console {
 
@@ -46,7 +47,7 @@ struct MainViewState {
 
 // A sheet with two buttons; `defaultButton` is the one a headless console chooses.
 struct ChoiceSheet {
-    enum class Kind { LoginFailed, FastCheckFailed, IncompatiblePrinter };
+    enum class Kind { LoginFailed, FastCheckFailed, IncompatiblePrinter, UpdateOffer };
 
     Kind kind;
     std::string title;
@@ -78,6 +79,8 @@ class MainViewUi {
     virtual void raiseWindow() = 0;
     // Opens the permissions with a rule for that person; a console without a window has none.
     virtual void addPermissionForPerson(const Person& person) { (void)person; }
+    // The user chose to download a newer build: the update window takes it from here.
+    virtual void showUpdateWindow(const UpdateOffer& offer) = 0;
 };
 
 }  // namespace velmora::console

@@ -165,6 +165,13 @@ bool ConsoleInetProvider::fastCheck(bool& changed, bool& relogin, std::string& e
 }
 
 std::optional<std::string> ConsoleInetProvider::checkUpdates(std::string& text) {
+    std::optional<UpdateOffer> offer = checkUpdateOffer(text);
+    if (!offer)
+        return std::nullopt;
+    return offer->href;
+}
+
+std::optional<UpdateOffer> ConsoleInetProvider::checkUpdateOffer(std::string& text) {
     logger().notice("Check updates");
     const std::string updateUrl = consoleConfig_.updateUrl();
     if (updateUrl.empty()) {
@@ -191,8 +198,9 @@ std::optional<std::string> ConsoleInetProvider::checkUpdates(std::string& text) 
         text = translator_.text(kNoUpdateText);
         return std::nullopt;
     }
-    text = updateDescription(version, kilobytesFromText(getAttribute(offer, "size")));
-    return getAttribute(offer, "href");
+    const double kilobytes = kilobytesFromText(getAttribute(offer, "size"));
+    text = updateDescription(version, kilobytes);
+    return UpdateOffer{getAttribute(offer, "href"), version, kilobytes, text};
 }
 
 bool ConsoleInetProvider::login(const std::string& loginName, const std::string& password,

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/service/UpdateOffer.h"
 #include "core/net/InetProvider.h"
 
 namespace velmora {
@@ -49,6 +50,8 @@ class ConsoleInetProvider : public InetProvider {
     // The download address of a newer version with its description in `text`, or nullopt
     // with the reason in `text`.
     std::optional<std::string> checkUpdates(std::string& text);
+    // The same check, with everything the offer announced; the reason in `text` when none.
+    std::optional<UpdateOffer> checkUpdateOffer(std::string& text);
 
     bool login(const std::string& loginName, const std::string& password,
                const std::string& service, std::string& error);

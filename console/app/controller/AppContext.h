@@ -36,6 +36,7 @@ class AppContext {
         std::filesystem::path systemDir = Config::defaultSystemDir();
         std::string userName;  // "" for the process's own
         bool headless = false;
+        bool startHidden = false;                 // the window waits in the tray (a start at login)
         uint16_t directPort = HTTPServer::kPort;  // 0: any free port
         bool announce = true;                     // publish the direct print server
         std::string printServer;                  // "" for the system's scheduler

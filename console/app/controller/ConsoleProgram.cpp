@@ -33,8 +33,9 @@ bool displayAvailable() {
 }
 
 constexpr const char* kUsage =
-    "usage: velmora [--headless]\n"
-    "  --headless  run without a window (print server); log lines also go to standard error\n";
+    "usage: velmora [--headless | --hidden]\n"
+    "  --headless  run without a window (print server); log lines also go to standard error\n"
+    "  --hidden    start with the window hidden in the tray (as the start at login does)\n";
 constexpr const char* kTestUsage =
     "test options: --system-dir DIR, --direct-port N (0: any), --runtime-dir DIR\n";
 
@@ -69,6 +70,8 @@ std::optional<ConsoleProgram::Options> ConsoleProgram::parse(
         }
         if (name == "--headless" && !value) {
             options.context.headless = true;
+        } else if (name == "--hidden" && !value) {
+            options.context.startHidden = true;
         } else if ((name == "--help" || name == "-h") && !value) {
             options.help = true;
         } else if (takesValue && name == "--system-dir" && !value->empty()) {

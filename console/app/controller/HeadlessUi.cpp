@@ -27,6 +27,11 @@ void HeadlessUi::showAlertSheet(const std::string& title, const std::string& mes
 
 void HeadlessUi::showChoiceSheet(const ChoiceSheet& sheet,
                                  std::function<void(bool defaultButton)> done) {
+    if (sheet.kind == ChoiceSheet::Kind::UpdateOffer) {
+        logger_.notice("{}", sheet.title);
+        done(false);
+        return;
+    }
     const double seconds = pause_.next().count();
     logger_.error("{}: {}; choosing \"{}\" in {} s", sheet.title, sheet.message,
                   sheet.defaultButton, seconds);
@@ -86,6 +91,15 @@ void HeadlessUi::reloadView(const MainViewState& state) {
 
 void HeadlessUi::raiseWindow() {
     logger_.notice("Another start of the console: this one runs without a window");
+}
+
+}  // namespace velmora::console
+
+namespace velmora::console {
+
+void HeadlessUi::showUpdateWindow(const UpdateOffer& offer) {
+    logger_.notice("An update to {} is offered; it is not installed without a window",
+                   offer.description);
 }
 
 }  // namespace velmora::console

@@ -39,6 +39,8 @@ class HeadlessUi : public MainViewUi {
     void setStatusText(const std::string& text) override;
     void reloadView(const MainViewState& state) override;
     void raiseWindow() override;
+    // Nothing is installed without a window: the offer is only logged.
+    void showUpdateWindow(const UpdateOffer& offer) override;
 
   private:
     RunLoop& mainLoop_;

@@ -128,6 +128,29 @@ void MainView::loginWithToken() {
         saveSetup();
     }
     noteServiceReached();
+    if (with_.config.checkUpdates())
+        checkUpdates(true);
+}
+
+void MainView::checkUpdates(bool silent) {
+    std::string text;
+    std::optional<UpdateOffer> offer = with_.inetProvider.checkUpdateOffer(text);
+    if (!offer) {
+        if (!silent)
+            ui_->showAlertSheet(MainViewStateBuilder::plainText(text), "");
+        return;
+    }
+    ChoiceSheet sheet{ChoiceSheet::Kind::UpdateOffer,
+                      Translation::format(tr("Mac.UpdateDlg", "NewVersion",
+                                             "New version available: %@. Would you like to "
+                                             "download it right now?"),
+                                          {text}),
+                      "", tr("Mac.UpdateDlg", "Update", "Update"),
+                      tr("Mac.UpdateDlg", "Later", "Later")};
+    ui_->showChoiceSheet(sheet, [this, offer = std::move(*offer)](bool update) {
+        if (update)
+            ui_->showUpdateWindow(offer);
+    });
 }
 
 void MainView::showFailureSheet(ChoiceSheet::Kind kind, std::string title, const std::string& error,

@@ -106,6 +106,10 @@ class MainView : public JobArrayDelegate, public ProcessorDelegate {
             ui_->addPermissionForPerson(person);
     }
 
+    // Asks the service for a newer build and offers it; a silent check shows no "no update"
+    // and no error.
+    void checkUpdates(bool silent);
+
     // Joins the polling and delivery result threads; the run loop must have stopped.
     void stopThreads();
 

@@ -1,5 +1,6 @@
 // The seam where the main window plugs into the program.
 #include "console/app/controller/ConsoleProgram.h"
+#include "console/app/ui/AutostartEntry.h"
 #include "console/app/ui/MainWindow.h"
 #include "console/app/ui/SharingWindows.h"
 
@@ -50,11 +51,27 @@ ConsoleProgram::UiFactory ConsoleProgram::windowUiFactory() {
         commands.logOut = [&view] { view.loginWithDialog(); };
         commands.loginControllerOk = [&view] { view.loginControllerOk(); };
         addSharingCommands(context, commands);
+        commands.checkUpdates = [&view] { view.checkUpdates(false); };
+        // The window opens its own dialogs; these reach it once it exists.
+        auto made = std::make_shared<MainWindow*>(nullptr);
+        commands.showPreferences = [made, &view] {
+            (*made)->showPreferences(AutostartEntry::forCurrentUser(),
+                                     [&view] { view.reloadData(); });
+        };
+        commands.updateProfile = [made, &view, &context] {
+            (*made)->showProfile(context.currentUser(), [&view] { view.reloadData(); });
+        };
+        commands.changePassword = [made, &context] {
+            (*made)->showChangePassword(context.currentUser());
+        };
         auto window = std::make_unique<MainWindow>(
             MainWindow::Collaborators{context.config(), context.inetProvider(),
                                       context.translator()},
             std::move(commands));
-        window->show();
+        *made = window.get();
+        // Hidden only where a tray icon can bring it back.
+        if (!context.options().startHidden || window->statusItem() == nullptr)
+            window->show();
         return window;
     };
 }

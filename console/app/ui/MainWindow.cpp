@@ -416,11 +416,57 @@ void MainWindow::closeSecondaryWindows() {
         login_->hide();
     if (commands_.closeSecondaryWindows)
         commands_.closeSecondaryWindows();
+    // The account's windows belong to the session that ends; the update window goes on.
+    for (QDialog* window :
+         std::initializer_list<QDialog*>{preferences_.get(), profile_.get(), changePassword_.get()})
+        if (window)
+            window->hide();
 }
 
 void MainWindow::addPermissionForPerson(const Person& person) {
     if (commands_.addPermissionForPerson)
         commands_.addPermissionForPerson(person);
+}
+
+namespace {
+
+void bringForward(QDialog& window) {
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+}  // namespace
+
+void MainWindow::showPreferences(AutostartEntry autostart, std::function<void()> done) {
+    if (!preferences_)
+        preferences_ = std::make_unique<PreferencesController>(
+            config_, translation_, std::move(autostart), std::move(done), this);
+    preferences_->initDialog();
+    bringForward(*preferences_);
+}
+
+void MainWindow::showProfile(Person& currentUser, std::function<void()> done) {
+    if (!profile_)
+        profile_ = std::make_unique<ProfileController>(currentUser, inetProvider_, translation_,
+                                                       std::move(done), this);
+    profile_->initDialog();
+    bringForward(*profile_);
+}
+
+void MainWindow::showChangePassword(Person& currentUser) {
+    if (!changePassword_)
+        changePassword_ = std::make_unique<ChangePasswordController>(
+            config_, currentUser, inetProvider_, translation_, this);
+    changePassword_->initDialog();
+    bringForward(*changePassword_);
+}
+
+void MainWindow::showUpdateWindow(const UpdateOffer& offer) {
+    if (!update_)
+        update_ = std::make_unique<UpdateController>(translation_, this);
+    update_->setLink(offer);
+    bringForward(*update_);
 }
 
 void MainWindow::setStatusText(const std::string& text) {

@@ -18,15 +18,19 @@
 #include "console/app/MainViewUi.h"
 #include "console/app/ui/AlertSheet.h"
 #include "console/app/ui/BandedBackground.h"
+#include "console/app/ui/ChangePasswordController.h"
 #include "console/app/ui/IconTipController.h"
 #include "console/app/ui/LocalPrinterTableModel.h"
 #include "console/app/ui/LoginController.h"
 #include "console/app/ui/LoginControllerDelegate.h"
 #include "console/app/ui/MainWindowCommands.h"
+#include "console/app/ui/PreferencesController.h"
 #include "console/app/ui/PrinterOnlineCell.h"
+#include "console/app/ui/ProfileController.h"
 #include "console/app/ui/RemotePrinterCell.h"
 #include "console/app/ui/RemotePrinterTableModel.h"
 #include "console/app/ui/ShareStateCell.h"
+#include "console/app/ui/UpdateController.h"
 
 namespace velmora::console {
 
@@ -67,6 +71,16 @@ class MainWindow : public QMainWindow, public MainViewUi, public LoginController
     void raiseWindow() override;
     void addPermissionForPerson(const Person& person) override;
     void loginControllerOk() override;
+    void showUpdateWindow(const UpdateOffer& offer) override;
+
+    // The account and settings windows, made on first use and kept; `done` runs after OK.
+    void showPreferences(AutostartEntry autostart, std::function<void()> done);
+    void showProfile(Person& currentUser, std::function<void()> done);
+    void showChangePassword(Person& currentUser);
+    PreferencesController* preferencesWindow() const { return preferences_.get(); }
+    ProfileController* profileWindow() const { return profile_.get(); }
+    ChangePasswordController* changePasswordWindow() const { return changePassword_.get(); }
+    UpdateController* updateWindow() const { return update_.get(); }
 
     const MainViewState& state() const { return state_; }
     LoginController* loginDialog() const { return login_.get(); }
@@ -155,6 +169,10 @@ class MainWindow : public QMainWindow, public MainViewUi, public LoginController
     AlertSheet alert_;
     IconTipController iconTip_;
     std::unique_ptr<LoginController> login_;
+    std::unique_ptr<PreferencesController> preferences_;
+    std::unique_ptr<ProfileController> profile_;
+    std::unique_ptr<ChangePasswordController> changePassword_;
+    std::unique_ptr<UpdateController> update_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
 };
 

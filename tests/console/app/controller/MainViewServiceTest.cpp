@@ -18,8 +18,11 @@
 #include "console/app/controller/HeadlessUi.h"
 #include "console/app/controller/MainView.h"
 #include "console/jobs/Job.h"
+#include "console/service/ConsoleConfig.h"
+#include "core/net/InetProvider.h"
 #include "platform/CaptureLogSink.h"
 #include "platform/Logger.h"
+#include "platform/PlainRunLoop.h"
 #include "tests/console/app/controller/RecordingUi.h"
 #include "tests/support/PrivateCupsd.h"
 #include "tests/support/RefServiceProcess.h"
@@ -632,6 +635,119 @@ TEST_F(MainViewServiceTest, QuitWhileThreadsWaitForTheMainThreadEndsEveryThread)
     std::this_thread::sleep_for(1200ms);
     quit();
     EXPECT_EQ(requests("soap", "Logoff"), 1u);
+}
+
+}  // namespace
+}  // namespace velmora::console
+
+namespace velmora::console {
+namespace {
+
+// The update check against the service's update description.
+class UpdateCheckTest : public MainViewServiceTest {
+  protected:
+    static void offer(int version, int kilobytes, const std::string& platform = "linux") {
+        service_->seed(R"({"server": {"update": {"version": )" + std::to_string(version) +
+                       R"(, "size": )" + std::to_string(kilobytes) + R"(, "platform": ")" +
+                       platform + R"(", "href": "https://updates.example/velmora.deb"}}})");
+    }
+    std::vector<RecordingUi::Sheet> updateSheets() const {
+        std::vector<RecordingUi::Sheet> found;
+        for (const auto& sheet : ui_.sheets)
+            if (sheet.sheet.kind == ChoiceSheet::Kind::UpdateOffer)
+                found.push_back(sheet);
+        return found;
+    }
+    std::vector<std::string> alertTitles() const {
+        std::vector<std::string> titles;
+        for (const auto& alert : ui_.alerts)
+            titles.push_back(alert.title);
+        return titles;
+    }
+};
+
+TEST_F(UpdateCheckTest, OnlyAStrictlyNewerBuildForThisSystemIsOffered) {
+    const int own = InetProvider::getIntVersion();
+    ASSERT_GT(own, 0);
+    struct Case {
+        int version;
+        std::string platform;
+    };
+    for (const Case& c : std::vector<Case>{{own, "linux"}, {own - 1, "linux"}, {own + 1, "mac"}}) {
+        offer(c.version, 2048, c.platform);
+        ui_ = RecordingUi();
+        if (!context_) {
+            ASSERT_NO_FATAL_FAILURE(startSignedIn());
+        }
+        // Silent: nothing at all.
+        view().checkUpdates(true);
+        EXPECT_TRUE(updateSheets().empty()) << c.version << " " << c.platform;
+        EXPECT_TRUE(ui_.alerts.empty());
+        // From the menu: the reason.
+        view().checkUpdates(false);
+        EXPECT_EQ(alertTitles(), std::vector<std::string>{"No updates available"})
+            << c.version << " " << c.platform;
+        EXPECT_TRUE(updateSheets().empty());
+    }
+}
+
+TEST_F(UpdateCheckTest, TheSilentCheckAfterSignInStillOffersANewerBuild) {
+    ASSERT_LT(InetProvider::getIntVersion(), 2003);
+    offer(2003, 2048);
+    ASSERT_NO_FATAL_FAILURE(startSignedIn());
+    EXPECT_EQ(requests("update"), 1u);
+    const auto sheets = updateSheets();
+    ASSERT_EQ(sheets.size(), 1u);
+    EXPECT_EQ(sheets[0].sheet.title,
+              "New version available: 2.0.3 (2.0 Mb). Would you like to download it right now?");
+    EXPECT_EQ(sheets[0].sheet.defaultButton, "Update");
+    EXPECT_EQ(sheets[0].sheet.alternateButton, "Later");
+    // "Later" opens nothing; the next check offers again.
+    ui_.answerSheet(false);
+    EXPECT_TRUE(ui_.updateWindows.empty());
+    view().checkUpdates(false);
+    ASSERT_EQ(updateSheets().size(), 2u);
+    ui_.answerSheet(true);
+    ASSERT_EQ(ui_.updateWindows.size(), 1u);
+    EXPECT_EQ(ui_.updateWindows[0].href, "https://updates.example/velmora.deb");
+    EXPECT_EQ(ui_.updateWindows[0].version, 2003);
+    EXPECT_EQ(ui_.updateWindows[0].kilobytes, 2048);
+}
+
+TEST_F(UpdateCheckTest, WithChecksOffTheSignInAsksNothing) {
+    offer(2003, 2048);
+    ConsoleConfig config(system_.path());
+    config.setService(service_->serviceUrl());
+    config.setToken("tok-carol");
+    config.setFastCheckInterval(3600);
+    config.setCheckUpdates(false);
+    std::string error;
+    ASSERT_TRUE(config.saveSetup(error)) << error;
+    start();
+    ASSERT_TRUE(pumpUntil([&] { return view().signInState() == State::SignedIn; }));
+    EXPECT_EQ(requests("update"), 0u);
+    EXPECT_TRUE(updateSheets().empty());
+}
+
+TEST(HeadlessUpdateTest, WithoutAWindowAnOfferIsOnlyLogged) {
+    auto log = std::make_shared<CaptureLogSink>();
+    auto previous = Logger::setSink(log);
+    PlainRunLoop loop;
+    HeadlessUi ui(loop);
+    std::vector<bool> answers;
+    ui.showChoiceSheet(
+        {ChoiceSheet::Kind::UpdateOffer, "New version available: 2.0.3", "", "Update", "Later"},
+        [&](bool update) { answers.push_back(update); });
+    ui.showUpdateWindow({"https://updates.example/v.deb", 2003, 2048, "2.0.3 (2.0 Mb)"});
+    Logger::setSink(previous);
+    // Answered at once with "Later", never after a pause with the default.
+    EXPECT_EQ(answers, std::vector<bool>{false});
+    EXPECT_TRUE(log->contains(LogLevel::Default, "New version available: 2.0.3"));
+    bool logged = false;
+    for (const std::string& line : log->messages(LogLevel::Default))
+        logged |= line.find("2.0.3 (2.0 Mb)") != std::string::npos &&
+                  line.find("not installed") != std::string::npos;
+    EXPECT_TRUE(logged);
 }
 
 }  // namespace

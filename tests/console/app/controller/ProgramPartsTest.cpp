@@ -58,11 +58,18 @@ TEST(ConsoleProgramTest, TheInstalledProgramTakesNoTestSettings) {
     const auto headless = ConsoleProgram::parse({"--headless"}, false, error);
     ASSERT_TRUE(headless);
     EXPECT_TRUE(headless->context.headless);
+    EXPECT_FALSE(headless->context.startHidden);
+    // The start at login's option: the window waits in the tray.
+    const auto hidden = ConsoleProgram::parse({"--hidden"}, false, error);
+    ASSERT_TRUE(hidden);
+    EXPECT_TRUE(hidden->context.startHidden);
+    EXPECT_FALSE(hidden->context.headless);
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"--system-dir", "/tmp"},
           {"--direct-port=1"},
           {"--runtime-dir=/tmp"},
           {"--headless=yes"},
+          {"--hidden=1"},
           {"extra"}}) {
         EXPECT_FALSE(ConsoleProgram::parse(arguments, false, error)) << arguments.front();
         EXPECT_NE(error, "");

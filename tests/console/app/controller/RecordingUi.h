@@ -43,6 +43,9 @@ class RecordingUi : public console::MainViewUi {
     void setStatusText(const std::string& text) override { statusTexts.push_back(text); }
     void reloadView(const console::MainViewState& state) override { views.push_back(state); }
     void raiseWindow() override { ++raised; }
+    void showUpdateWindow(const console::UpdateOffer& offer) override {
+        updateWindows.push_back(offer);
+    }
 
     // Ends the latest sheet as if its default (true) or other button was clicked.
     void answerSheet(bool defaultButton) {
@@ -66,6 +69,7 @@ class RecordingUi : public console::MainViewUi {
     int loginDialogs = 0;
     int closedSecondaryWindows = 0;
     int raised = 0;
+    std::vector<console::UpdateOffer> updateWindows;
 };
 
 }  // namespace velmora::test

@@ -24,6 +24,7 @@
 #include "core/account/Person.h"
 #include "core/model/RemotePrinterArray.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
+#include "tests/console/app/ui/WindowScreenshot.h"
 #include "tests/support/ScratchDirectory.h"
 
 namespace velmora::console {
@@ -413,18 +414,46 @@ TEST_F(MainWindowTest, ThePopUpShowsTheControllersNotice) {
     EXPECT_EQ(window_->lStatus.text(), QStringLiteral("Connecting..."));
 }
 
+// The settings and account windows are made once, kept, refilled on each opening and put away
+// when the session ends; the update window outlives the session.
+TEST_F(MainWindowTest, SecondaryWindowsAreKeptRefilledAndClosedWithTheSession) {
+    open(allCommands());
+    ScratchDirectory home("velmora-window-home");
+    const AutostartEntry autostart(home / "autostart" / AutostartEntry::kFileName, "/usr/bin/x");
+    config_.setFastCheckInterval(42);
+    window_->showPreferences(autostart, [] {});
+    PreferencesController* preferences = window_->preferencesWindow();
+    ASSERT_NE(preferences, nullptr);
+    EXPECT_EQ(preferences->timeoutField.text(), QStringLiteral("42"));
+    config_.setFastCheckInterval(43);
+    window_->showPreferences(autostart, [] {});
+    EXPECT_EQ(window_->preferencesWindow(), preferences);
+    EXPECT_EQ(preferences->timeoutField.text(), QStringLiteral("43"));
+
+    user_.setProperty(Person::kLogin, "carol");
+    window_->showProfile(user_, [] {});
+    ASSERT_NE(window_->profileWindow(), nullptr);
+    EXPECT_EQ(window_->profileWindow()->lUserId.text(), QStringLiteral("carol"));
+    window_->showChangePassword(user_);
+    ASSERT_NE(window_->changePasswordWindow(), nullptr);
+    window_->changePasswordWindow()->eOldPassword.setText(QStringLiteral("typed"));
+    window_->showChangePassword(user_);
+    EXPECT_TRUE(window_->changePasswordWindow()->eOldPassword.text().isEmpty());
+    window_->showUpdateWindow({"http://updates.example/v.deb", 2003, 2048, "2.0.3 (2.0 Mb)"});
+    ASSERT_NE(window_->updateWindow(), nullptr);
+
+    window_->closeSecondaryWindows();
+    EXPECT_FALSE(preferences->isVisible());
+    EXPECT_FALSE(window_->profileWindow()->isVisible());
+    EXPECT_FALSE(window_->changePasswordWindow()->isVisible());
+    EXPECT_TRUE(window_->updateWindow()->isVisible());
+}
+
 // Pictures of the window for the README, taken as the tests run.
 class ScreenshotTest : public MainWindowTest {
   protected:
     static void save(QWidget& widget, const char* name) {
-        QApplication::processEvents();
-        const QPixmap picture = widget.grab();
-        const std::filesystem::path file =
-            std::filesystem::path(VELMORA_SCREENSHOT_DIR) / (std::string(name) + ".png");
-        std::filesystem::create_directories(file.parent_path());
-        ASSERT_TRUE(picture.save(QString::fromStdString(file.string()), "PNG")) << file;
-        const QImage saved(QString::fromStdString(file.string()));
-        EXPECT_EQ(saved.size(), widget.size() * widget.devicePixelRatio());
+        test::saveWindowScreenshot(widget, name);
     }
 };
 
