@@ -87,6 +87,9 @@ class MainView : public JobArrayDelegate, public ProcessorDelegate {
     void jobArray_Changed(int added) override;
     void processor_ChangedJob(const Job& job) override;
     void jobListController_CheckNow() { fastCheck(); }
+    // Giving a sender a permission opens the permissions window; until this build has one, the
+    // request is only logged.
+    void jobListController_AddSender(const Person& sender);
     void showStatusMessage(const std::string& notice, int messageType);
     void showStatusMessage(const std::string& notice, double interval, int messageType);
     void reloadData(bool active);

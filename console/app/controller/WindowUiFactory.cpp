@@ -1,5 +1,6 @@
 // The seam where the main window plugs into the program.
 #include "console/app/controller/ConsoleProgram.h"
+#include "console/app/ui/JobListController.h"
 #include "console/app/ui/MainWindow.h"
 
 namespace velmora::console {
@@ -16,6 +17,22 @@ ConsoleProgram::UiFactory ConsoleProgram::windowUiFactory() {
         };
         commands.logOut = [&view] { view.loginWithDialog(); };
         commands.loginControllerOk = [&view] { view.loginControllerOk(); };
+        // Created on first use and kept, with the window's commands, until the window goes.
+        auto jobList = std::make_shared<std::unique_ptr<JobListController>>();
+        commands.showJobList = [&context, &view, jobList] {
+            if (!*jobList) {
+                *jobList = std::make_unique<JobListController>(
+                    JobListController::Collaborators{context.jobs(), context.processor(),
+                                                     context.config(), context.inetProvider(),
+                                                     context.localPrinters(), context.translator()},
+                    JobListController::Delegate{
+                        [&view](const Person& sender) { view.jobListController_AddSender(sender); },
+                        [&view] { view.jobListController_CheckNow(); }});
+            }
+            (*jobList)->show();
+            (*jobList)->raise();
+            (*jobList)->activateWindow();
+        };
         auto window = std::make_unique<MainWindow>(
             MainWindow::Collaborators{context.config(), context.inetProvider(),
                                       context.translator()},
