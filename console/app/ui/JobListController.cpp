@@ -39,6 +39,7 @@ JobListController::JobListController(Collaborators with, Delegate delegate, QWid
     tvJobs.setSelectionMode(QAbstractItemView::ExtendedSelection);
     tvJobs.setEditTriggers(QAbstractItemView::NoEditTriggers);
     tvJobs.verticalHeader()->hide();
+    tvJobs.setWordWrap(false);
     tvJobs.horizontalHeader()->setStretchLastSection(true);
     usePlainText({&lStatus});
     layout.addWidget(&tvJobs);

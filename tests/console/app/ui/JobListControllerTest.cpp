@@ -18,6 +18,7 @@
 #include "console/service/ConsoleInetProvider.h"
 #include "core/account/PermissionArray.h"
 #include "core/account/Person.h"
+#include "core/model/PrinterMasks.h"
 #include "core/model/RemotePrinterArray.h"
 #include "platform/QtRunLoop.h"
 #include "tests/support/RefServiceProcess.h"
@@ -253,6 +254,17 @@ TEST_F(JobListControllerTest, RejectingTellsTheServiceAndRemovesThePages) {
     EXPECT_FALSE(window_->btnPrint.isEnabled());
 }
 
+TEST_F(JobListControllerTest, AJobFolderThatCannotBeRemovedIsReportedAndTheJobStaysRejected) {
+    const std::filesystem::path jobDir = jobs_.getJob(kPlainJob)->getJobDir();
+    std::filesystem::create_directories(jobDir / "not-a-page");
+    select({kPlainJob});
+    QTest::mouseClick(&window_->btnReject, Qt::LeftButton);
+    ASSERT_NE(window_->alertBox(), nullptr);
+    EXPECT_EQ(window_->alertBox()->text(), QStringLiteral("Failed to remove job dir"));
+    EXPECT_EQ(jobs_.getJob(kPlainJob)->status(), Job::kRejected);
+    EXPECT_TRUE(std::filesystem::exists(jobDir / "not-a-page"));
+}
+
 TEST_F(JobListControllerTest, AFailedRejectionShowsTheServicesErrorAndChangesNothing) {
     service_->addFault(
         R"({"match": {"operation": "UpdateJob"}, "status": 500, "soap_message": "Job store offline"})");
@@ -310,6 +322,14 @@ TEST_F(JobListControllerTest, TheRightPasswordFetchesTheKeyAfterAWrongOne) {
     EXPECT_TRUE(job->approved());
     EXPECT_EQ(job->status(), Job::kDownloading);
     EXPECT_EQ(soapCalls("GetKey"), 2);
+}
+
+TEST_F(JobListControllerTest, AJobWhoseKeyTheServiceKeepsAsksForNoPassword) {
+    jobs_.getJob(kAesJob)->setEncryption(kEncryptionAes0);
+    select({kAesJob});
+    QTest::mouseClick(&window_->btnPrint, Qt::LeftButton);
+    EXPECT_EQ(window_->passwordSheet(), nullptr);
+    EXPECT_TRUE(jobs_.getJob(kAesJob)->approved());
 }
 
 TEST_F(JobListControllerTest, CancellingThePasswordLeavesTheJobUnapproved) {
