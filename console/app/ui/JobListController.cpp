@@ -165,7 +165,8 @@ void JobListController::closeOrphanedSheet() {
 
 void JobListController::printFromButton(bool dialog) {
     for (const JobTableModel::JobKey& key : selectedJobs()) {
-        if (Job* job = with_.jobs.findJob(key.first, key.second))
+        // Checked again per job: an earlier one's sheet or dispatch may have moved it on.
+        if (Job* job = with_.jobs.findJob(key.first, key.second); job && isPrintable(*job))
             print(*job, dialog);
     }
 }
@@ -211,7 +212,8 @@ void JobListController::sheetDidEnd(int returnCode) {
 
 void JobListController::btnReject_Clicked() {
     for (const JobTableModel::JobKey& key : selectedJobs()) {
-        if (Job* job = with_.jobs.findJob(key.first, key.second))
+        // A job a worker holds is never taken from under it: its folder is in use.
+        if (Job* job = with_.jobs.findJob(key.first, key.second); job && isPrintable(*job))
             reject(*job);
     }
 }

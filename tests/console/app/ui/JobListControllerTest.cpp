@@ -106,11 +106,15 @@ class JobListControllerTest : public ::testing::Test {
         }
         return calls;
     }
-    void confirmPassword(const QString& password) {
+    // With the OK button, or with the Return key in the password field.
+    void confirmPassword(const QString& password, bool withReturnKey = false) {
         JobPasswordController* sheet = window_->passwordSheet();
         ASSERT_NE(sheet, nullptr);
         sheet->ePassword.setText(password);
-        QTest::mouseClick(&sheet->btnOk, Qt::LeftButton);
+        if (withReturnKey)
+            QTest::keyClick(&sheet->ePassword, Qt::Key_Return);
+        else
+            QTest::mouseClick(&sheet->btnOk, Qt::LeftButton);
         QApplication::processEvents();
     }
 
@@ -276,6 +280,17 @@ TEST_F(JobListControllerTest, AFailedRejectionShowsTheServicesErrorAndChangesNot
     EXPECT_TRUE(jobs_.getJob(kPlainJob)->isNew());
 }
 
+TEST_F(JobListControllerTest, AJobAWorkerHoldsIsNeitherRejectedNorPrintedAgain) {
+    select({kPlainJob});
+    // The state moved on after the buttons were last refreshed.
+    jobs_.getJob(kPlainJob)->setStatus(Job::kPrinting);
+    window_->btnReject_Clicked();
+    window_->btnPrint_Clicked();
+    EXPECT_EQ(jobs_.getJob(kPlainJob)->status(), Job::kPrinting);
+    EXPECT_FALSE(jobs_.getJob(kPlainJob)->approved());
+    EXPECT_EQ(soapCalls("UpdateJob"), 0);
+}
+
 TEST_F(JobListControllerTest, ADirectJobIsRejectedWithoutAServiceCall) {
     pugi::xml_document document;
     ASSERT_TRUE(document.load_string("<data><job><document>Nearby</document></job></data>"));
@@ -315,7 +330,7 @@ TEST_F(JobListControllerTest, TheRightPasswordFetchesTheKeyAfterAWrongOne) {
     EXPECT_EQ(jobs_.getJob(kAesJob)->encryptKey(), "");
     sheet->alertBox()->close();
 
-    ASSERT_NO_FATAL_FAILURE(confirmPassword(QStringLiteral("s3cret")));
+    ASSERT_NO_FATAL_FAILURE(confirmPassword(QStringLiteral("s3cret"), true));
     EXPECT_EQ(window_->passwordSheet(), nullptr);
     const Job* job = jobs_.getJob(kAesJob);
     EXPECT_EQ(job->encryptKey(), kKey);
