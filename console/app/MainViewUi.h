@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+namespace velmora {
+class Person;
+}
+
 namespace velmora::console {
 
 // One row of the local printer table, as plain text: titles are shown as text, never markup.
@@ -72,6 +76,8 @@ class MainViewUi {
     virtual void reloadView(const MainViewState& state) = 0;
     // A second start of the console, or the application reopened: bring the window forward.
     virtual void raiseWindow() = 0;
+    // Opens the permissions with a rule for that person; a console without a window has none.
+    virtual void addPermissionForPerson(const Person& person) { (void)person; }
 };
 
 }  // namespace velmora::console

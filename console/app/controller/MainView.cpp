@@ -209,10 +209,6 @@ void MainView::fastCheck() {
         reloadData(true);
 }
 
-void MainView::jobListController_AddSender(const Person& sender) {
-    logger_.info("No permissions window to add sender {}", sender.serverId());
-}
-
 void MainView::registerBonjour() {
     if (settings_.announce)
         netService_ = settings_.announce(InetProvider::getIntVersion());

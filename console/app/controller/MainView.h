@@ -87,9 +87,8 @@ class MainView : public JobArrayDelegate, public ProcessorDelegate {
     void jobArray_Changed(int added) override;
     void processor_ChangedJob(const Job& job) override;
     void jobListController_CheckNow() { fastCheck(); }
-    // Giving a sender a permission opens the permissions window; until this build has one, the
-    // request is only logged.
-    void jobListController_AddSender(const Person& sender);
+    // Giving a job's sender a permission: the permissions window with a rule for the sender.
+    void jobListController_AddSender(const Person& sender) { showPermissionsWithPerson(sender); }
     void showStatusMessage(const std::string& notice, int messageType);
     void showStatusMessage(const std::string& notice, double interval, int messageType);
     void reloadData(bool active);
@@ -103,6 +102,11 @@ class MainView : public JobArrayDelegate, public ProcessorDelegate {
     // The incompatible-printer sheet ended with "Remove": the printer leaves the user's list.
     void remotePrinterSheetDidEnd(const std::string& publicId);
     void setupRemoteController_Ok();
+    // The permissions window opens with a rule for that person (a job's sender).
+    void showPermissionsWithPerson(const Person& person) {
+        if (ui_ != nullptr)
+            ui_->addPermissionForPerson(person);
+    }
 
     // Joins the polling and delivery result threads; the run loop must have stopped.
     void stopThreads();

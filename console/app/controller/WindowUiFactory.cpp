@@ -2,8 +2,41 @@
 #include "console/app/controller/ConsoleProgram.h"
 #include "console/app/ui/JobListController.h"
 #include "console/app/ui/MainWindow.h"
+#include "console/app/ui/SharingWindows.h"
 
 namespace velmora::console {
+
+namespace {
+
+// The sharing windows live as long as the main window's commands that open them.
+void addSharingCommands(AppContext& context, MainWindowCommands& commands) {
+    MainView& view = context.mainView();
+    auto windows = std::make_shared<SharingWindows>(
+        SharingWindows::Collaborators{context.config(), context.inetProvider(),
+                                      context.localPrinters(), context.remotePrinters(),
+                                      context.permissions(), context.processor(),
+                                      context.virtualPrinter(), context.translator()},
+        SharingWindows::Delegate{[&view](const std::string& localTitle) {
+                                     view.printerPropertiesControllerOk(localTitle);
+                                 },
+                                 [&view] { view.setupRemoteController_Ok(); },
+                                 [&view] { view.reloadData(); }});
+    commands.printerProperties = [windows](const std::string& localTitle) {
+        windows->printerProperties(localTitle);
+    };
+    commands.openRemoteSetup = [windows](const std::string& publicId) {
+        windows->setupRemotePrinter(publicId);
+    };
+    commands.findPrinter = [windows] { windows->findPrinter(); };
+    commands.showPermissions = [windows] { windows->showPermissions(); };
+    commands.addPermissionForPerson = [windows](const Person& person) {
+        windows->addPermissionForPerson(person);
+    };
+    commands.listsReloaded = [windows] { windows->listsChanged(); };
+    commands.closeSecondaryWindows = [windows] { windows->closeAll(); };
+}
+
+}  // namespace
 
 ConsoleProgram::UiFactory ConsoleProgram::windowUiFactory() {
     return [](AppContext& context) -> std::unique_ptr<MainViewUi> {
@@ -17,6 +50,7 @@ ConsoleProgram::UiFactory ConsoleProgram::windowUiFactory() {
         };
         commands.logOut = [&view] { view.loginWithDialog(); };
         commands.loginControllerOk = [&view] { view.loginControllerOk(); };
+        addSharingCommands(context, commands);
         // Created on first use and kept, with the window's commands, until the window goes.
         auto jobList = std::make_shared<std::unique_ptr<JobListController>>();
         commands.showJobList = [&context, &view, jobList] {
@@ -32,6 +66,12 @@ ConsoleProgram::UiFactory ConsoleProgram::windowUiFactory() {
             (*jobList)->show();
             (*jobList)->raise();
             (*jobList)->activateWindow();
+        };
+        commands.closeSecondaryWindows = [closeSharing = commands.closeSecondaryWindows, jobList] {
+            if (closeSharing)
+                closeSharing();
+            if (*jobList)
+                (*jobList)->hide();
         };
         auto window = std::make_unique<MainWindow>(
             MainWindow::Collaborators{context.config(), context.inetProvider(),

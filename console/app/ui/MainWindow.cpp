@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QUrl>
@@ -10,6 +9,7 @@
 #include "console/app/ui/PlainText.h"
 #include "console/app/ui/Translation.h"
 #include "console/app/ui/UiImages.h"
+#include "console/app/ui/WebAddress.h"
 #include "console/service/ConsoleConfig.h"
 #include "core/Deployment.h"
 
@@ -20,13 +20,6 @@ namespace {
 void setTwinsEnabled(QAction& item, QAction& twin, bool enabled) {
     item.setEnabled(enabled);
     twin.setEnabled(enabled);
-}
-
-// Addresses handed to the desktop's browser: web pages only, whatever the service sent.
-bool isWebAddress(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty() &&
-           (scheme == QStringLiteral("https") || scheme == QStringLiteral("http"));
 }
 
 void prepareTable(QTableView& table) {
@@ -419,6 +412,13 @@ void MainWindow::loginControllerOk() {
 void MainWindow::closeSecondaryWindows() {
     if (login_)
         login_->hide();
+    if (commands_.closeSecondaryWindows)
+        commands_.closeSecondaryWindows();
+}
+
+void MainWindow::addPermissionForPerson(const Person& person) {
+    if (commands_.addPermissionForPerson)
+        commands_.addPermissionForPerson(person);
 }
 
 void MainWindow::setStatusText(const std::string& text) {
@@ -479,6 +479,8 @@ void MainWindow::reloadView(const MainViewState& state) {
         btnActivity.setDefault(false);
     }
     updateCommands();
+    if (commands_.listsReloaded)
+        commands_.listsReloaded();
 }
 
 void MainWindow::showAccount() {
@@ -597,17 +599,11 @@ void MainWindow::setupRemotePrinter() {
 }
 
 void MainWindow::subscribe() {
-    const QUrl url(QString::fromStdString(config_.buyMoreUrl()), QUrl::StrictMode);
-    if (isWebAddress(url))
-        QDesktopServices::openUrl(url);
+    WebAddress::open(config_.buyMoreUrl());
 }
 
 void MainWindow::openWebPage(const QString& path) {
-    const QUrl url(QString::fromUtf8(deployment::kWebSite.data(),
-                                     static_cast<qsizetype>(deployment::kWebSite.size())) +
-                   path);
-    if (isWebAddress(url))
-        QDesktopServices::openUrl(url);
+    WebAddress::open(std::string(deployment::kWebSite) + path.toStdString());
 }
 
 void MainWindow::about() {

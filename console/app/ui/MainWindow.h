@@ -61,6 +61,7 @@ class MainWindow : public QMainWindow, public MainViewUi, public LoginController
     void setStatusText(const std::string& text) override;
     void reloadView(const MainViewState& state) override;
     void raiseWindow() override;
+    void addPermissionForPerson(const Person& person) override;
     void loginControllerOk() override;
 
     const MainViewState& state() const { return state_; }

@@ -3,6 +3,10 @@
 #include <functional>
 #include <string>
 
+namespace velmora {
+class Person;
+}
+
 namespace velmora::console {
 
 // What the main window's buttons and menu items ask of the main controller. Printers are named
@@ -25,6 +29,10 @@ struct MainWindowCommands {
     std::function<void()> updateProfile;
     std::function<void()> changePassword;
     std::function<void()> checkUpdates;
+    // After every refresh: the secondary windows check that what they show still exists.
+    std::function<void()> listsReloaded;
+    std::function<void()> closeSecondaryWindows;
+    std::function<void(const Person& person)> addPermissionForPerson;
 };
 
 }  // namespace velmora::console

@@ -2,6 +2,7 @@
 // private scheduler: sign-in through the dialog, sharing from the table, and logging out.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QtTest/QTest>
 
 #include <filesystem>
@@ -13,6 +14,8 @@
 #include "console/app/controller/ConsoleProgram.h"
 #include "console/app/ui/JobListController.h"
 #include "console/app/ui/MainWindow.h"
+#include "console/app/ui/PermissionsController.h"
+#include "console/app/ui/SetupRemoteController.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
 #include "tests/support/PrivateCupsd.h"
 #include "tests/support/RefServiceProcess.h"
@@ -24,9 +27,16 @@ namespace {
 using test::RefServiceProcess;
 using test::ScratchDirectory;
 
+constexpr const char* kShed = "33333333-4444-5555-6666-777777777777";
 constexpr const char* kSeed = R"({
     "accounts": [{"login": "carol", "password": "carol-pw", "id": 3, "nick": "Caz",
-                  "mail": "carol@example.test"}]})";
+                  "mail": "carol@example.test",
+                  "favorites": ["33333333-4444-5555-6666-777777777777"]},
+                 {"login": "dave", "id": 4}],
+    "printers": [{"public_id": "33333333-4444-5555-6666-777777777777", "owner": "dave",
+                  "title": "Shed", "shared": true, "online": true, "details": true,
+                  "capabilities": {"pack": "true", "enc-type": "AES0", "transport": "bmp"},
+                  "papers": [{"name": "A4", "format": "A4", "width": 2100, "height": 2970}]}]})";
 
 class WindowConsoleTest : public ::testing::Test {
   protected:
@@ -157,6 +167,65 @@ TEST_F(WindowConsoleTest, SignInThroughTheDialogShareFromTheTableAndLogOut) {
     EXPECT_EQ(context_->config().token(), "");
     EXPECT_FALSE(window_->btnShare.isEnabled());
     EXPECT_EQ(window_->statusImage(), QStringLiteral("planeX"));
+    EXPECT_FALSE(list->isVisible());
+}
+
+TEST_F(WindowConsoleTest, SetupWindowOfARemotePrinterClosesWhenAPollTakesThePrinterAway) {
+    context_->mainView().awakeFromNib();
+    signInThroughTheDialog();
+    ASSERT_EQ(window_->remoteModel().rowCount(), 1);
+    window_->tvRemote.selectRow(0);
+    ASSERT_TRUE(window_->btnSetupRemote.isEnabled());
+    QTest::mouseClick(&window_->btnSetupRemote, Qt::LeftButton);
+    SetupRemoteController* setup = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* candidate = qobject_cast<SetupRemoteController*>(widget))
+            setup = candidate;
+    }
+    ASSERT_NE(setup, nullptr);
+    EXPECT_TRUE(setup->isVisible());
+    EXPECT_EQ(setup->printer(), kShed);
+
+    // The owner stops sharing it; the next poll drops it from the list.
+    service_->seed(R"({"printers": [{"public_id": "33333333-4444-5555-6666-777777777777",
+                                     "owner": "dave", "shared": false}]})");
+    context_->mainView().fastCheck();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window_->remoteModel().rowCount() == 0; }, 30000));
+    EXPECT_FALSE(setup->isVisible());
+    // Confirming the closed window now changes nothing.
+    setup->btnOk_Clicked();
+    EXPECT_EQ(context_->config().defaultPrinterId(), "");
+}
+
+TEST_F(WindowConsoleTest, SenderFromTheJobListGetsARuleAndSigningOutClosesThePermissions) {
+    context_->mainView().awakeFromNib();
+    signInThroughTheDialog();
+    Person dave;
+    dave.setServerId(4);
+    dave.setProperty(Person::kLogin, "dave");
+    context_->mainView().showPermissionsWithPerson(dave);
+    PermissionsController* permissions = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* candidate = qobject_cast<PermissionsController*>(widget))
+            permissions = candidate;
+    }
+    ASSERT_NE(permissions, nullptr);
+    EXPECT_TRUE(permissions->isVisible());
+    ASSERT_EQ(permissions->model().rows().size(), 2u);
+    EXPECT_EQ(permissions->model().rows()[1].user, QStringLiteral("dave"));
+    const RefServiceProcess::Tree state = service_->state();
+    std::vector<std::string> rules;
+    for (const auto& [unused, account] : state.get_child("accounts")) {
+        if (account.get<std::string>("login") == "carol")
+            for (const auto& [unused2, rule] : account.get_child("rules"))
+                rules.push_back(rule.get<std::string>("client", "") + ":" +
+                                rule.get<std::string>("permission"));
+    }
+    EXPECT_EQ(rules, std::vector<std::string>{"4:Ask"});
+
+    window_->itmLogout.trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogShown(); }, 10000));
+    EXPECT_FALSE(permissions->isVisible());
 }
 
 }  // namespace
