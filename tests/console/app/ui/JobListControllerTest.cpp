@@ -21,6 +21,7 @@
 #include "core/model/PrinterMasks.h"
 #include "core/model/RemotePrinterArray.h"
 #include "platform/QtRunLoop.h"
+#include "tests/console/app/ui/Screenshot.h"
 #include "tests/support/RefServiceProcess.h"
 #include "tests/support/ScratchDirectory.h"
 
@@ -374,20 +375,12 @@ TEST_F(JobListControllerTest, APollThatRemovesTheJobClosesItsPasswordSheet) {
 
 TEST_F(JobListControllerTest, Screenshots) {
     select({kPlainJob});
-    const auto save = [](QWidget& widget, const char* name) {
-        QApplication::processEvents();
-        const std::filesystem::path file =
-            std::filesystem::path(VELMORA_SCREENSHOT_DIR) / (std::string(name) + ".png");
-        std::filesystem::create_directories(file.parent_path());
-        ASSERT_TRUE(widget.grab().save(QString::fromStdString(file.string()), "PNG")) << file;
-        EXPECT_FALSE(QImage(QString::fromStdString(file.string())).isNull());
-    };
-    save(*window_, "job-list");
+    test::saveScreenshot(*window_, "job-list");
     select({kAesJob});
     QTest::mouseClick(&window_->btnPrint, Qt::LeftButton);
     ASSERT_NE(window_->passwordSheet(), nullptr);
     window_->passwordSheet()->ePassword.setText(QStringLiteral("s3cret"));
-    save(*window_->passwordSheet(), "job-password");
+    test::saveScreenshot(*window_->passwordSheet(), "job-password");
 }
 
 // The model over a long list: every job once, newest first, and the filter applied to each.
