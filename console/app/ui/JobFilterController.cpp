@@ -1,7 +1,8 @@
 #include "console/app/ui/JobFilterController.h"
 
 #include <algorithm>
-#include <string_view>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 #include "console/app/ui/JobTableModel.h"
@@ -57,8 +58,11 @@ JobFilterController::JobFilterController(ConsoleConfig& config, const Translatio
 void JobFilterController::translate() {
     setWindowTitle(QStringLiteral("Filter"));
     translation_.control(this, "FilterDlg", "Caption");
+    // A new caption is a change of the row too; it must not count as the user's.
+    filling_ = true;
     for (int row = 0; row < tvStatus.count(); ++row)
         tvStatus.item(row)->setText(JobTableModel::statusText(translation_, kStatuses[row]));
+    filling_ = false;
 }
 
 void JobFilterController::fillRows() {

@@ -67,6 +67,9 @@ JobListController::JobListController(Collaborators with, Delegate delegate, QWid
 }
 
 JobListController::~JobListController() {
+    // The sheet goes with this window; its ending must not call back into a window half gone.
+    if (jobPasswordController_)
+        jobPasswordController_->disconnect(this);
     with_.jobs.removeDelegate(this);
     with_.processor.removeDelegate(this);
 }
