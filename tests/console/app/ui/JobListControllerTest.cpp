@@ -186,18 +186,6 @@ TEST_F(JobListControllerTest, TheFilterWindowHidesStatesAndSavesTheSetting) {
     EXPECT_EQ(filter->tvStatus.item(4)->checkState(), Qt::Unchecked);
 }
 
-TEST_F(JobListControllerTest, TranslatingTheFilterWindowIsNoChangeOfTheFilter) {
-    config_.setJobFilter("Done");
-    int changes = 0;
-    JobFilterController filter(config_, translation_, [&] { ++changes; });
-    filter.translate();
-    EXPECT_EQ(changes, 0);
-    EXPECT_EQ(config_.jobFilter(), "Done");
-    filter.tvStatus.item(4)->setCheckState(Qt::Checked);
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(config_.jobFilter(), "");
-}
-
 TEST(JobFilterRuleTest, SwitchingAStateChangesOnlyItsLastEntry) {
     struct Case {
         const char* filter;
