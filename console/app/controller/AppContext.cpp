@@ -1,5 +1,8 @@
 #include "console/app/controller/AppContext.h"
 
+#include <QApplication>
+#include <QPrintDialog>
+
 #include "console/jobs/DirectServerAnnouncement.h"
 #include "core/Deployment.h"
 #include "platform/NetService.h"
@@ -16,7 +19,7 @@ AppContext::AppContext(Options options)
             {[this] { return config_.getProfileDir(); }, [this] { config_.saveProfileConfig(); }}),
       inetProvider_(config_, currentUser_, {permissions_, remotePrinters_, localPrinters_, jobs_},
                     translator_),
-      jobPrinter_(runLoop_),
+      jobPrinter_(runLoop_, printPanel(options_.headless)),
       processor_({runLoop_, jobs_, permissions_, localPrinters_, inetProvider_, jobPrinter_}),
       virtualPrinter_(queueSettings(options_)),
       httpServer_(jobs_, localPrinters_),
@@ -27,6 +30,16 @@ AppContext::AppContext(Options options)
     if (!options_.userName.empty())
         config_.setCurrentUserName(options_.userName);
     config_.setProfileSections(localPrinters_, jobs_);
+}
+
+QtJobPrinter::PrintPanel AppContext::printPanel(bool headless) {
+    // Without a window nobody could answer the panel; the job prints as it came.
+    if (headless)
+        return {};
+    return [](QPrinter& printer) {
+        QPrintDialog dialog(&printer, QApplication::activeWindow());
+        return dialog.exec() == QDialog::Accepted;
+    };
 }
 
 AppContext::~AppContext() {

@@ -74,6 +74,8 @@ class AppContext {
 
   private:
     static VirtualPrinter::Settings queueSettings(const Options& options);
+    // The print panel of a job printed "with the panel": over the console's active window.
+    static QtJobPrinter::PrintPanel printPanel(bool headless);
     MainView::Settings mainViewSettings();
 
     Options options_;

@@ -87,6 +87,8 @@ class MainView : public JobArrayDelegate, public ProcessorDelegate {
     void jobArray_Changed(int added) override;
     void processor_ChangedJob(const Job& job) override;
     void jobListController_CheckNow() { fastCheck(); }
+    // Giving a job's sender a permission: the permissions window with a rule for the sender.
+    void jobListController_AddSender(const Person& sender) { showPermissionsWithPerson(sender); }
     void showStatusMessage(const std::string& notice, int messageType);
     void showStatusMessage(const std::string& notice, double interval, int messageType);
     void reloadData(bool active);

@@ -1,6 +1,7 @@
 // The seam where the main window plugs into the program.
 #include "console/app/controller/ConsoleProgram.h"
 #include "console/app/ui/AutostartEntry.h"
+#include "console/app/ui/JobListController.h"
 #include "console/app/ui/MainWindow.h"
 #include "console/app/ui/SharingWindows.h"
 
@@ -63,6 +64,28 @@ ConsoleProgram::UiFactory ConsoleProgram::windowUiFactory() {
         };
         commands.changePassword = [made, &context] {
             (*made)->showChangePassword(context.currentUser());
+        };
+        // Created on first use and kept, with the window's commands, until the window goes.
+        auto jobList = std::make_shared<std::unique_ptr<JobListController>>();
+        commands.showJobList = [&context, &view, jobList] {
+            if (!*jobList) {
+                *jobList = std::make_unique<JobListController>(
+                    JobListController::Collaborators{context.jobs(), context.processor(),
+                                                     context.config(), context.inetProvider(),
+                                                     context.localPrinters(), context.translator()},
+                    JobListController::Delegate{
+                        [&view](const Person& sender) { view.jobListController_AddSender(sender); },
+                        [&view] { view.jobListController_CheckNow(); }});
+            }
+            (*jobList)->show();
+            (*jobList)->raise();
+            (*jobList)->activateWindow();
+        };
+        commands.closeSecondaryWindows = [closeSharing = commands.closeSecondaryWindows, jobList] {
+            if (closeSharing)
+                closeSharing();
+            if (*jobList)
+                (*jobList)->hide();
         };
         auto window = std::make_unique<MainWindow>(
             MainWindow::Collaborators{context.config(), context.inetProvider(),

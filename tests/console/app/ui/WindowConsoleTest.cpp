@@ -12,6 +12,7 @@
 
 #include "console/app/controller/AppContext.h"
 #include "console/app/controller/ConsoleProgram.h"
+#include "console/app/ui/JobListController.h"
 #include "console/app/ui/MainWindow.h"
 #include "console/app/ui/PermissionsController.h"
 #include "console/app/ui/SetupRemoteController.h"
@@ -137,12 +138,36 @@ TEST_F(WindowConsoleTest, SignInThroughTheDialogShareFromTheTableAndLogOut) {
     EXPECT_EQ(window_->btnShare.text(), QStringLiteral("Unshare"));
     EXPECT_TRUE(sharedAtTheService(window_->localModel().rows()[0].publicId));
 
+    // The activity button opens the job list once and brings the same window back; its
+    // "Check now" polls the service at once.
+    ASSERT_TRUE(window_->btnActivity.isEnabled());
+    QTest::mouseClick(&window_->btnActivity, Qt::LeftButton);
+    const auto jobList = [] {
+        std::vector<JobListController*> found;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* list = dynamic_cast<JobListController*>(widget); list && list->isVisible())
+                found.push_back(list);
+        }
+        return found;
+    };
+    ASSERT_EQ(jobList().size(), 1u);
+    JobListController* list = jobList().front();
+    EXPECT_EQ(list->model().rowCount(), 0);
+    list->hide();
+    QTest::mouseClick(&window_->btnActivity, Qt::LeftButton);
+    ASSERT_EQ(jobList().size(), 1u);
+    EXPECT_EQ(jobList().front(), list);
+    const size_t checksBefore = service_->requests("fastcheck").size();
+    QTest::mouseClick(&list->btnCheckNow, Qt::LeftButton);
+    EXPECT_EQ(service_->requests("fastcheck").size(), checksBefore + 1);
+
     window_->itmLogout.trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialogShown(); }, 10000));
     EXPECT_FALSE(window_->state().active);
     EXPECT_EQ(context_->config().token(), "");
     EXPECT_FALSE(window_->btnShare.isEnabled());
     EXPECT_EQ(window_->statusImage(), QStringLiteral("planeX"));
+    EXPECT_FALSE(list->isVisible());
 }
 
 TEST_F(WindowConsoleTest, SetupWindowOfARemotePrinterClosesWhenAPollTakesThePrinterAway) {
