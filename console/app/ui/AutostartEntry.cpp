@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -42,10 +43,13 @@ AutostartEntry AutostartEntry::forCurrentUser() {
 std::string AutostartEntry::execValue(const std::filesystem::path& program) {
     std::string quoted = "\"";
     // Inside the quotes these four take a backslash; the value is then escaped as a string,
-    // which doubles every backslash.
+    // which doubles every backslash. A percent sign would start a field code the desktop
+    // replaces even inside the quotes.
     for (const char c : program.string()) {
         if (c == '\\')
             quoted += "\\\\\\\\";
+        else if (c == '%')
+            quoted += "%%";
         else if (c == '"' || c == '`' || c == '$')
             quoted += std::string("\\\\") + c;
         else
@@ -56,7 +60,11 @@ std::string AutostartEntry::execValue(const std::filesystem::path& program) {
 
 std::string AutostartEntry::contents() const {
     const std::string path = program_.string();
-    if (path.empty() || path.find_first_of("\r\n") != std::string::npos)
+    // A line break would start a second key, and no control character may stand in a value.
+    const bool hasControl = std::any_of(path.begin(), path.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    });
+    if (path.empty() || hasControl)
         return {};
     return "[Desktop Entry]\n"
            "Type=Application\n"

@@ -239,11 +239,17 @@ TEST(AutostartEntryTest, ThePathIsQuotedSoTheDesktopStartsExactlyIt) {
         {R"(/opt/a"b/velmora)", R"("/opt/a\\"b/velmora" --hidden)"},
         {"/opt/$HOME/`id`/velmora", R"("/opt/\\$HOME/\\`id\\`/velmora" --hidden)"},
         {R"(/opt/back\slash)", R"("/opt/back\\\\slash" --hidden)"},
+        // The desktop replaces %f, %k and the like even inside quotes.
+        {"/opt/100%/%k/velmora", R"("/opt/100%%/%%k/velmora" --hidden)"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(AutostartEntry::execValue(c.path), c.exec) << c.path;
-    // A line break would start a second key: no entry is written for such a path.
-    EXPECT_EQ(AutostartEntry("/tmp/x.desktop", "/opt/a\nExec=evil").contents(), "");
+    // A line break would start a second key, and no control character may stand in a value:
+    // no entry is written for such a path.
+    const std::vector<std::string> refused = {"/opt/a\nExec=evil", "/opt/a\rExec=evil",
+                                              "/opt/a\tb/velmora", "/opt/a\x1b[2J/velmora"};
+    for (const std::string& path : refused)
+        EXPECT_EQ(AutostartEntry("/tmp/x.desktop", path).contents(), "") << path;
 }
 
 TEST_F(PreferencesControllerTest, Screenshot) {
