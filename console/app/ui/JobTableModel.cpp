@@ -18,7 +18,10 @@ namespace {
 QString singleLine(const std::string& text) {
     QString line = QString::fromStdString(text);
     for (QChar& character : line) {
-        if (character.category() == QChar::Other_Control)
+        // Qt lays out the line and paragraph separators as line breaks too.
+        const QChar::Category category = character.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
             character = QLatin1Char(' ');
     }
     return line;

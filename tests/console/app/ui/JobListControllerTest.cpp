@@ -159,6 +159,24 @@ TEST_F(JobListControllerTest, ListsTheNewestJobFirstWithItsTextsAsTyped) {
     EXPECT_EQ(window_->lStatus.text(), QStringLiteral("Disk full"));
 }
 
+// A title from another person shows on its one row: no separator Qt lays out as a line break.
+TEST_F(JobListControllerTest, ATitleWithLineOrParagraphSeparatorsStaysOnOneLine) {
+    const std::vector<std::u16string> titles = {u"first\nsecond", u"first\u2028second",
+                                                u"first\u2029second", u"first\u0085second"};
+    for (const std::u16string& title : titles) {
+        const QString typed = QString::fromStdU16String(title);
+        jobs_.getJob(kPlainJob)->setTitle(typed.toStdString());
+        const QString shown =
+            cell(rowOf(Job::Origin::kService, kPlainJob), JobTableModel::kDocument);
+        EXPECT_EQ(shown.size(), typed.size()) << typed.toStdString();
+        for (const QChar c : shown)
+            EXPECT_TRUE(c.category() != QChar::Separator_Line &&
+                        c.category() != QChar::Separator_Paragraph &&
+                        c.category() != QChar::Other_Control)
+                << "U+" << std::hex << static_cast<unsigned>(c.unicode());
+    }
+}
+
 TEST_F(JobListControllerTest, TheFilterWindowHidesStatesAndSavesTheSetting) {
     QTest::mouseClick(&window_->btnFilter, Qt::LeftButton);
     JobFilterController* filter = window_->filterWindow();
