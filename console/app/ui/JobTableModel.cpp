@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "console/app/ui/PlainText.h"
 #include "console/app/ui/Translation.h"
 #include "console/jobs/JobArray.h"
 #include "console/jobs/LocalPrinterArray.h"
@@ -16,7 +17,8 @@ namespace {
 // Titles and nicks come from other people: a line break or a control character in them must not
 // stretch or garble a row.
 QString singleLine(const std::string& text) {
-    QString line = QString::fromStdString(text);
+    QString line =
+        shortenedForDisplay(QString::fromStdString(text), JobTableModel::kMaxShownLength);
     for (QChar& character : line) {
         // Qt lays out the line and paragraph separators as line breaks too.
         const QChar::Category category = character.category();

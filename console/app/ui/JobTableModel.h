@@ -24,6 +24,8 @@ class JobTableModel : public TranslatableTableModel {
   public:
     using JobKey = std::pair<Job::Origin, int>;
     enum Column { kTime, kPrinter, kSender, kDocument, kPages, kStatus, kColumnCount };
+    // Titles and nicks come from other people; laid out whole, a long one stalls every repaint.
+    static constexpr qsizetype kMaxShownLength = 1000;
 
     JobTableModel(JobArray& jobs, const ConsoleConfig& config,
                   const LocalPrinterArray& localPrinters, const Translation& translation,

@@ -177,6 +177,16 @@ TEST_F(JobListControllerTest, ATitleWithLineOrParagraphSeparatorsStaysOnOneLine)
     }
 }
 
+// A megabyte title is cut for the row, so that laying it out cannot stall every repaint.
+TEST_F(JobListControllerTest, AVeryLongTitleIsShownCut) {
+    const std::string title = "Report " + std::string(1 << 20, 'W');
+    jobs_.getJob(kPlainJob)->setTitle(title);
+    const QString shown = cell(rowOf(Job::Origin::kService, kPlainJob), JobTableModel::kDocument);
+    EXPECT_LE(shown.size(), JobTableModel::kMaxShownLength);
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
+    EXPECT_TRUE(QString::fromStdString(title).startsWith(shown.chopped(1)));
+}
+
 TEST_F(JobListControllerTest, TheFilterWindowHidesStatesAndSavesTheSetting) {
     QTest::mouseClick(&window_->btnFilter, Qt::LeftButton);
     JobFilterController* filter = window_->filterWindow();
