@@ -1,5 +1,7 @@
 #include "console/app/ui/FoundPrinterTableModel.h"
 
+#include "console/app/ui/PlainText.h"
+
 namespace velmora::console {
 
 namespace {
@@ -32,15 +34,15 @@ QVariant FoundPrinterTableModel::data(const QModelIndex& index, int role) const 
         return {};
     switch (index.column()) {
         case kOwner:
-            return QString::fromStdString(printer.owner().nick());
+            return oneLineForDisplay(printer.owner().nick());
         case kOwnerId:
-            return QString::fromStdString(printer.owner().login());
+            return oneLineForDisplay(printer.owner().login());
         case kLocation:
-            return QString::fromStdString(printer.location());
+            return oneLineForDisplay(printer.location());
         case kCountry:
-            return QString::fromStdString(printer.owner().getProperty(kCountryProperty));
+            return oneLineForDisplay(printer.owner().getProperty(kCountryProperty));
         case kPrinter:
-            return QString::fromStdString(printer.shareTitle());
+            return oneLineForDisplay(printer.shareTitle());
         default:
             return QString();
     }

@@ -12,24 +12,6 @@
 #include "console/service/ConsoleConfig.h"
 
 namespace velmora::console {
-namespace {
-
-// Titles and nicks come from other people: a line break or a control character in them must not
-// stretch or garble a row.
-QString singleLine(const std::string& text) {
-    QString line =
-        shortenedForDisplay(QString::fromStdString(text), JobTableModel::kMaxShownLength);
-    for (QChar& character : line) {
-        // Qt lays out the line and paragraph separators as line breaks too.
-        const QChar::Category category = character.category();
-        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
-            category == QChar::Separator_Paragraph)
-            character = QLatin1Char(' ');
-    }
-    return line;
-}
-
-}  // namespace
 
 JobTableModel::JobTableModel(JobArray& jobs, const ConsoleConfig& config,
                              const LocalPrinterArray& localPrinters, const Translation& translation,
@@ -95,9 +77,9 @@ QString JobTableModel::cellText(const Job& job, int column) const {
             return printer ? QString::fromStdString(printer->localTitle()) : QString();
         }
         case kSender:
-            return singleLine(job.sender().nick());
+            return oneLineForDisplay(job.sender().nick(), kMaxShownLength);
         case kDocument:
-            return singleLine(job.title());
+            return oneLineForDisplay(job.title(), kMaxShownLength);
         case kPages:
             return QString::number(static_cast<qulonglong>(job.pages().size()));
         case kStatus:

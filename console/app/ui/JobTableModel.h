@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "console/app/ui/PlainText.h"
 #include "console/app/ui/TranslatableTableModel.h"
 #include "console/jobs/Job.h"
 
@@ -24,8 +25,8 @@ class JobTableModel : public TranslatableTableModel {
   public:
     using JobKey = std::pair<Job::Origin, int>;
     enum Column { kTime, kPrinter, kSender, kDocument, kPages, kStatus, kColumnCount };
-    // Titles and nicks come from other people; laid out whole, a long one stalls every repaint.
-    static constexpr qsizetype kMaxShownLength = 1000;
+    // Titles and nicks come from other people.
+    static constexpr qsizetype kMaxShownLength = kMaxRowTextLength;
 
     JobTableModel(JobArray& jobs, const ConsoleConfig& config,
                   const LocalPrinterArray& localPrinters, const Translation& translation,

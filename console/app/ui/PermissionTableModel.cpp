@@ -2,6 +2,7 @@
 
 #include <QFont>
 
+#include "console/app/ui/PlainText.h"
 #include "core/account/PermissionArray.h"
 
 namespace velmora::console {
@@ -21,8 +22,7 @@ void PermissionTableModel::reload(const PermissionArray& permissions, const QStr
         row.value = permission.value();
         if (const auto& person = permission.person()) {
             row.personId = person->serverId();
-            row.user =
-                QString::fromStdString(person->nick().empty() ? person->login() : person->nick());
+            row.user = oneLineForDisplay(person->nick().empty() ? person->login() : person->nick());
         } else {
             row.user = anyone;
         }

@@ -1,5 +1,7 @@
 #include "console/app/ui/PersonTableModel.h"
 
+#include "console/app/ui/PlainText.h"
+
 namespace velmora::console {
 
 namespace {
@@ -28,13 +30,13 @@ QVariant PersonTableModel::data(const QModelIndex& index, int role) const {
     const Person& person = persons_[static_cast<size_t>(index.row())];
     switch (index.column()) {
         case kNick:
-            return QString::fromStdString(person.nick());
+            return oneLineForDisplay(person.nick());
         case kName:
-            return QString::fromStdString(person.getProperty(kFullName));
+            return oneLineForDisplay(person.getProperty(kFullName));
         case kLogin:
-            return QString::fromStdString(person.login());
+            return oneLineForDisplay(person.login());
         case kLocation:
-            return QString::fromStdString(person.getCompleteAddress());
+            return oneLineForDisplay(person.getCompleteAddress());
         default:
             return QString();
     }

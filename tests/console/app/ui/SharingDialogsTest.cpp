@@ -2,6 +2,7 @@
 
 #include <QtTest/QTest>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -37,7 +38,8 @@ constexpr const char* kSeed = R"({
       {"login": "alice", "password": "pw", "token": "tok-alice", "id": 1,
        "permissions": [{"permission": "Ask"}, {"client": "bob", "permission": "Allow"}]},
       {"login": "bob", "id": 2, "nick": "Bobby"},
-      {"login": "carol", "id": 3, "nick": "Caro <b>bold</b>"}],
+      {"login": "carol", "id": 3, "nick": "Caro <b>bold</b>"},
+      {"login": "dave", "id": 4, "nick": "Dave\nSecond\u2028Third\u2029Fourth"}],
     "printers": [
       {"public_id": "22222222-3333-4444-5555-666666666666", "owner": "bob", "title": "Inkjet",
        "location": "Hall", "shared": true, "online": true}]})";
@@ -237,6 +239,30 @@ TEST_F(SharingDialogsTest, FindUserShowsNoResultsOnlyForAnEmptyAnswerAndAddsTheP
     EXPECT_EQ(serviceRules().at(3), "Ask");
     EXPECT_EQ(window_->model().rows().size(), 3u);
     EXPECT_TRUE(find->isVisible());
+}
+
+// A nick from another user shows on one line, in the search answer and in the rules.
+TEST_F(SharingDialogsTest, LineBreaksInAFoundNickNeverBreakTheRow) {
+    const auto oneLine = [](const QVariant& shown) {
+        const QString text = shown.toString();
+        return !text.isEmpty() && std::none_of(text.begin(), text.end(), [](QChar c) {
+            return c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
+                   c.category() == QChar::Separator_Paragraph;
+        });
+    };
+    window_->btnAdd_Clicked();
+    FindUserController* find = window_->findUserController();
+    ASSERT_NE(find, nullptr);
+    find->searchField.setText(QStringLiteral("dave"));
+    find->searchField_Changed();
+    ASSERT_EQ(find->foundUsers().size(), 1u);
+    EXPECT_TRUE(oneLine(
+        find->model_.data(find->model_.index(0, PersonTableModel::kNick), Qt::DisplayRole)));
+    find->tvUsers.selectRow(0);
+    QTest::mouseClick(&find->btnAdd, Qt::LeftButton);
+    ASSERT_EQ(window_->model().rows().size(), 3u);
+    EXPECT_TRUE(oneLine(window_->model().data(
+        window_->model().index(2, PermissionTableModel::kUser), Qt::DisplayRole)));
 }
 
 TEST_F(SharingDialogsTest, FindPrinterAddsByDoubleClickAsByTheButton) {
