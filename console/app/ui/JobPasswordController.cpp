@@ -4,6 +4,7 @@
 
 #include "console/app/ui/Translation.h"
 #include "console/jobs/JobArray.h"
+#include "console/jobs/PageDecoder.h"
 #include "console/service/ConsoleInetProvider.h"
 
 namespace velmora::console {
@@ -49,6 +50,12 @@ void JobPasswordController::btnOk_Clicked() {
     std::string error;
     if (!inetProvider_.getKey(key, job_.second, ePassword.text().toStdString(), false, error)) {
         alert_.show(QString::fromStdString(error), QString(),
+                    translation_.qtext("Common", "OK", "OK"));
+        return;
+    }
+    // Kept, a key that cannot decrypt would be used for every later attempt, with no sheet again.
+    if (!PageDecoder::isUsableKey(key)) {
+        alert_.show(QStringLiteral("The job key is not usable."), QString(),
                     translation_.qtext("Common", "OK", "OK"));
         return;
     }

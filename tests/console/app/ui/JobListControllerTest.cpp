@@ -368,6 +368,27 @@ TEST_F(JobListControllerTest, TheRightPasswordFetchesTheKeyAfterAWrongOne) {
     EXPECT_EQ(soapCalls("GetKey"), 2);
 }
 
+// A key that cannot decrypt would be kept and used for every later attempt, with no sheet again.
+TEST_F(JobListControllerTest, AnUnusableKeyFromTheServiceKeepsThePasswordSheetOpen) {
+    constexpr int kShortKeyJob = 2003;
+    service_->seed(R"({"jobs": [{"id": 2003, "sender": "alice",
+        "printer": "6a0c6f64-3c8e-4d35-9d3c-2a4a1b0c9e11", "status": "ready",
+        "document": "Short key", "started": "240131140000", "encrypt-method": "AES",
+        "pages": ["aGVsbG8="], "key": "c2hvcnQ=", "key_password": "s3cret"}]})");
+    std::string error;
+    ASSERT_TRUE(provider_.loginWithToken(error)) << error;
+    ASSERT_NE(jobs_.getJob(kShortKeyJob), nullptr);
+    select({kShortKeyJob});
+    QTest::mouseClick(&window_->btnPrint, Qt::LeftButton);
+    ASSERT_NO_FATAL_FAILURE(confirmPassword(QStringLiteral("s3cret")));
+    EXPECT_EQ(soapCalls("GetKey"), 1);
+    JobPasswordController* sheet = window_->passwordSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_NE(sheet->alertBox(), nullptr);
+    EXPECT_EQ(jobs_.getJob(kShortKeyJob)->encryptKey(), "");
+    EXPECT_FALSE(jobs_.getJob(kShortKeyJob)->approved());
+}
+
 TEST_F(JobListControllerTest, AJobWhoseKeyTheServiceKeepsAsksForNoPassword) {
     jobs_.getJob(kAesJob)->setEncryption(kEncryptionAes0);
     select({kAesJob});
