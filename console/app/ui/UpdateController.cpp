@@ -1,5 +1,7 @@
 #include "console/app/ui/UpdateController.h"
 
+#include <unistd.h>
+
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QNetworkRequest>
@@ -181,7 +183,7 @@ void UpdateController::failDownload(const QString& reason) {
         reply_->abort();
         reply_.reset();
     }
-    file_.reset();
+    discardDownload();
     setStage(Stage::Failed,
              Translation::format(text("DownloadFailed", "Download failed: %@"), {reason}));
 }
@@ -256,10 +258,21 @@ void UpdateController::cancelDownload() {
         reply_->abort();
         reply_.reset();
         logger_.notice("Download cancelled");
+        discardDownload();
     }
     file_.reset();
     if (stage_ == Stage::Downloading)
         stage_ = Stage::Idle;
+}
+
+void UpdateController::discardDownload() {
+    file_.reset();
+    if (!target_)
+        return;
+    // The folder is private to this user, so its names cannot be swapped under these calls.
+    ::unlink(target_->c_str());
+    ::rmdir(target_->parent_path().c_str());
+    target_.reset();
 }
 
 void UpdateController::closeEvent(QCloseEvent* event) {

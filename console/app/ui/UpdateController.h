@@ -76,6 +76,8 @@ class UpdateController : public QDialog {
     void installerEnded(PrivilegedTask& task);
     void btnShowFile_Clicked();
     void cancelDownload();
+    // Removes an unfinished package and its folder.
+    void discardDownload();
     void setStage(Stage stage, const QString& status);
     QString text(const char* key, const char* deflt) const;
 

@@ -8,6 +8,7 @@
 #include <QtTest/QTest>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -169,6 +170,28 @@ TEST_F(UpdateControllerTest, ClosingTheWindowCancelsTheDownload) {
     QTest::qWait(300);
     EXPECT_EQ(window_->bytesReceived(), received);
     EXPECT_NE(window_->stage(), Stage::Showing);
+}
+
+// A download cut off or cancelled is of no use to anyone: up to the hard maximum would otherwise
+// stay in the temporary folder after every attempt.
+TEST_F(UpdateControllerTest, AnUnfinishedDownloadLeavesNothingBehind) {
+    const std::vector<std::function<void()>> interruptions = {
+        [&] {
+            window_->setLink(offer(tlsAddress("/downloads/v.pkg"), 0.001));
+            ASSERT_TRUE(waitWhileDownloading());
+            EXPECT_EQ(window_->stage(), Stage::Failed);
+        },
+        [&] {
+            window_->setLink(offer(tlsAddress("/downloads/v.pkg")));
+            ASSERT_EQ(window_->stage(), Stage::Downloading);
+            QTest::mouseClick(&window_->btnCancel, Qt::LeftButton);
+        },
+    };
+    for (size_t index = 0; index < interruptions.size(); ++index) {
+        interruptions[index]();
+        EXPECT_TRUE(folders().empty()) << "interruption " << index;
+        EXPECT_FALSE(window_->btnShowFile.isVisible());
+    }
 }
 
 // Real Debian packages served over TLS from a folder, so the window's check of what it
