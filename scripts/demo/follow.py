@@ -193,7 +193,7 @@ def follow(args):
 def follow_until_printed(args):
     journal = Journal(args.service)
     journal.learn_tokens()
-    tails = [LogTail(*spec.split("=", 1)) for spec in args.log]
+    tails = [LogTail(*entry.split("=", 1)) for entry in args.log]
     scheduler = Scheduler()
     deadline = time.monotonic() + args.timeout
     printed = False
@@ -232,7 +232,7 @@ def main(argv=None):
     parser.add_argument("--timeout", type=float, default=240)
     parser.add_argument("--interval", type=float, default=0.5)
     args = parser.parse_args(argv)
-    if any("=" not in spec for spec in args.log):
+    if any("=" not in entry for entry in args.log):
         parser.error("--log takes NAME=FILE")
     return follow(args)
 
