@@ -1,6 +1,9 @@
 # The Debian package: `scripts/package.sh` configures the install layout and runs cpack.
+# Relative by default so that an install under a prefix stays there; Debian 12 keeps units in
+# /lib/systemd/system, which scripts/package.sh passes.
+set(VELMORA_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING "Install folder of the systemd unit")
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/systemd/velmora-headless@.service
-    DESTINATION /lib/systemd/system)
+    DESTINATION ${VELMORA_SYSTEMD_UNIT_DIR})
 
 set(VELMORA_DEB_DOC_DIR ${PROJECT_BINARY_DIR}/deb-doc)
 file(MAKE_DIRECTORY ${VELMORA_DEB_DOC_DIR})

@@ -8,6 +8,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_WERROR=ON \
     -DVELMORA_SYSTEM_DIR=/var/lib/velmora \
     -DVELMORA_PROGRAM_DIR=lib/velmora \
     -DVELMORA_BACKEND_SPOOL_DIR=/var/spool/velmora \
+    -DVELMORA_SYSTEMD_UNIT_DIR=/lib/systemd/system \
     -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=OFF
 cmake --build "$build" -j "${VELMORA_JOBS:-$(nproc)}"
 (cd "$build" && cpack -G DEB)
