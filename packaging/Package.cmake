@@ -9,12 +9,12 @@ set(VELMORA_DEB_DOC_DIR ${PROJECT_BINARY_DIR}/deb-doc)
 file(MAKE_DIRECTORY ${VELMORA_DEB_DOC_DIR})
 file(COPY ${PROJECT_SOURCE_DIR}/packaging/debian/copyright DESTINATION ${VELMORA_DEB_DOC_DIR})
 # dpkg expects the changelog compressed and byte-for-byte reproducible (no name, no time).
-add_custom_command(OUTPUT ${VELMORA_DEB_DOC_DIR}/changelog.Debian.gz
+add_custom_command(OUTPUT ${VELMORA_DEB_DOC_DIR}/changelog.gz
     COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
-            > ${VELMORA_DEB_DOC_DIR}/changelog.Debian.gz
+            > ${VELMORA_DEB_DOC_DIR}/changelog.gz
     DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog)
-add_custom_target(velmora-deb-doc ALL DEPENDS ${VELMORA_DEB_DOC_DIR}/changelog.Debian.gz)
-install(FILES ${VELMORA_DEB_DOC_DIR}/copyright ${VELMORA_DEB_DOC_DIR}/changelog.Debian.gz
+add_custom_target(velmora-deb-doc ALL DEPENDS ${VELMORA_DEB_DOC_DIR}/changelog.gz)
+install(FILES ${VELMORA_DEB_DOC_DIR}/copyright ${VELMORA_DEB_DOC_DIR}/changelog.gz
     DESTINATION share/doc/velmora)
 
 set(CPACK_GENERATOR DEB)
