@@ -21,6 +21,7 @@ packages=(
     pkexec
     poppler-utils
     dbus avahi-daemon avahi-utils util-linux
+    lintian desktop-file-utils
 )
 
 missing=()
