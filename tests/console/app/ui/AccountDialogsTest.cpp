@@ -22,14 +22,15 @@
 #include "core/model/RemotePrinterArray.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
 #include "tests/console/app/ui/WindowScreenshot.h"
-#include "tests/support/RefServiceProcess.h"
 #include "tests/support/ScratchDirectory.h"
+#include "tests/support/SeededService.h"
 
 namespace velmora::console {
 namespace {
 
 using test::RefServiceProcess;
 using test::ScratchDirectory;
+using test::SeededService;
 
 constexpr const char* kSeed = R"({
     "accounts": [{"login": "carol", "password": "carol-pw", "token": "tok-carol", "id": 3,
@@ -46,15 +47,9 @@ class NoDispatch : public JobDispatcher {
 class AccountDialogsTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        scratch_ = std::make_unique<ScratchDirectory>("velmora-account-dialogs");
-        ScratchDirectory::writeFile(*scratch_ / "seed.json", kSeed);
-        service_ = std::make_unique<RefServiceProcess>(
-            *scratch_ / "seed.json", std::vector<std::string>{}, *scratch_ / "service.log");
+        service_ = std::make_unique<SeededService>("velmora-account-dialogs", kSeed);
     }
-    static void TearDownTestSuite() {
-        service_.reset();
-        scratch_.reset();
-    }
+    static void TearDownTestSuite() { service_.reset(); }
 
     void SetUp() override {
         service_->post("/_ref/reset", "");
@@ -95,8 +90,7 @@ class AccountDialogsTest : public ::testing::Test {
         QTest::keyClicks(&field, text);
     }
 
-    static inline std::unique_ptr<ScratchDirectory> scratch_;
-    static inline std::unique_ptr<RefServiceProcess> service_;
+    static inline std::unique_ptr<SeededService> service_;
 
     ScratchDirectory profile_{"velmora-account-profile"};
     ConsoleConfig config_{profile_.path()};

@@ -22,14 +22,15 @@
 #include "core/model/RemotePrinterArray.h"
 #include "platform/QtRunLoop.h"
 #include "tests/console/app/ui/Screenshot.h"
-#include "tests/support/RefServiceProcess.h"
 #include "tests/support/ScratchDirectory.h"
+#include "tests/support/SeededService.h"
 
 namespace velmora::console {
 namespace {
 
 using test::RefServiceProcess;
 using test::ScratchDirectory;
+using test::SeededService;
 
 constexpr int kPlainJob = 2001;
 constexpr int kAesJob = 2002;
@@ -53,15 +54,9 @@ constexpr const char* kSeed = R"({
 class JobListControllerTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        scratch_ = std::make_unique<ScratchDirectory>("velmora-job-list");
-        ScratchDirectory::writeFile(*scratch_ / "seed.json", kSeed);
-        service_ = std::make_unique<RefServiceProcess>(
-            *scratch_ / "seed.json", std::vector<std::string>{}, *scratch_ / "service.log");
+        service_ = std::make_unique<SeededService>("velmora-job-list", kSeed);
     }
-    static void TearDownTestSuite() {
-        service_.reset();
-        scratch_.reset();
-    }
+    static void TearDownTestSuite() { service_.reset(); }
 
     void SetUp() override {
         service_->post("/_ref/reset", "");
@@ -119,8 +114,7 @@ class JobListControllerTest : public ::testing::Test {
         QApplication::processEvents();
     }
 
-    static inline std::unique_ptr<ScratchDirectory> scratch_;
-    static inline std::unique_ptr<RefServiceProcess> service_;
+    static inline std::unique_ptr<SeededService> service_;
     ScratchDirectory profile_{"velmora-job-list-profile"};
     ConsoleConfig config_{profile_.path()};
     Translation translation_{config_};

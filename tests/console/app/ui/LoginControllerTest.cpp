@@ -19,14 +19,15 @@
 #include "core/account/Person.h"
 #include "core/model/RemotePrinterArray.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
-#include "tests/support/RefServiceProcess.h"
 #include "tests/support/ScratchDirectory.h"
+#include "tests/support/SeededService.h"
 
 namespace velmora::console {
 namespace {
 
 using test::RefServiceProcess;
 using test::ScratchDirectory;
+using test::SeededService;
 
 constexpr const char* kSeed = R"({
     "server": {"properties": {"allow-registration": "true"}},
@@ -52,15 +53,9 @@ class NoDispatch : public JobDispatcher {
 class LoginControllerTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        scratch_ = std::make_unique<ScratchDirectory>("velmora-login-dialog");
-        ScratchDirectory::writeFile(*scratch_ / "seed.json", kSeed);
-        service_ = std::make_unique<RefServiceProcess>(
-            *scratch_ / "seed.json", std::vector<std::string>{}, *scratch_ / "service.log");
+        service_ = std::make_unique<SeededService>("velmora-login-dialog", kSeed);
     }
-    static void TearDownTestSuite() {
-        service_.reset();
-        scratch_.reset();
-    }
+    static void TearDownTestSuite() { service_.reset(); }
 
     void SetUp() override {
         service_->post("/_ref/reset", "");
@@ -116,8 +111,7 @@ class LoginControllerTest : public ::testing::Test {
         return *sheet;
     }
 
-    static inline std::unique_ptr<ScratchDirectory> scratch_;
-    static inline std::unique_ptr<RefServiceProcess> service_;
+    static inline std::unique_ptr<SeededService> service_;
 
     ScratchDirectory profile_{"velmora-login-profile"};
     ConsoleConfig config_{profile_.path()};

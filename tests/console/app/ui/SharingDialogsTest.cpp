@@ -23,14 +23,15 @@
 #include "core/model/RemotePrinterArray.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
 #include "tests/console/app/ui/Screenshot.h"
-#include "tests/support/RefServiceProcess.h"
 #include "tests/support/ScratchDirectory.h"
+#include "tests/support/SeededService.h"
 
 namespace velmora::console {
 namespace {
 
 using test::RefServiceProcess;
 using test::ScratchDirectory;
+using test::SeededService;
 
 constexpr const char* kInkjet = "22222222-3333-4444-5555-666666666666";
 constexpr const char* kSeed = R"({
@@ -56,15 +57,9 @@ class CountingDispatcher : public JobDispatcher {
 class SharingDialogsTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        scratch_ = std::make_unique<ScratchDirectory>("velmora-sharing-dialogs");
-        ScratchDirectory::writeFile(*scratch_ / "seed.json", kSeed);
-        service_ = std::make_unique<RefServiceProcess>(
-            *scratch_ / "seed.json", std::vector<std::string>{}, *scratch_ / "service.log");
+        service_ = std::make_unique<SeededService>("velmora-sharing-dialogs", kSeed);
     }
-    static void TearDownTestSuite() {
-        service_.reset();
-        scratch_.reset();
-    }
+    static void TearDownTestSuite() { service_.reset(); }
 
     void SetUp() override {
         service_->post("/_ref/reset", "");
@@ -112,8 +107,7 @@ class SharingDialogsTest : public ::testing::Test {
     }
     QString alertTitle(QMessageBox* box) const { return box != nullptr ? box->text() : QString(); }
 
-    static inline std::unique_ptr<ScratchDirectory> scratch_;
-    static inline std::unique_ptr<RefServiceProcess> service_;
+    static inline std::unique_ptr<SeededService> service_;
 
     ScratchDirectory profile_{"velmora-sharing-profile"};
     ConsoleConfig config_{profile_.path()};
