@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -85,6 +86,29 @@ class ChildProcess {
         result.standardOutput = ScratchDirectory::readFile(out);
         result.standardError = ScratchDirectory::readFile(err);
         return result;
+    }
+
+    // Asks a helper process to end (SIGTERM) and reaps it; one that is still there after `grace`
+    // is killed, so a helper that hangs on its way out costs a suite seconds, not its whole
+    // time limit. False, with a line on stderr, when it had to be killed.
+    static bool terminate(pid_t pid, const char* what,
+                          std::chrono::milliseconds grace = std::chrono::seconds(10)) {
+        if (pid <= 0)
+            return true;
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + grace;
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                std::fprintf(stderr, "%s (pid %d) ignored SIGTERM and was killed\n", what,
+                             static_cast<int>(pid));
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
     }
 
     // argv/envp form; the strings must outlive the returned pointers.

@@ -147,11 +147,7 @@ publish-workstation=no
     }
 
     static void stop(pid_t pid) {
-        if (pid <= 0)
-            return;
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        ChildProcess::terminate(pid, "a private D-Bus or Avahi process");
     }
 
     template <typename Condition>

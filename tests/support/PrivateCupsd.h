@@ -69,13 +69,7 @@ WebInterface No
         ScratchDirectory::writeFile(root / "cups-files.conf", files);
         start();
     }
-    ~PrivateCupsd() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
+    ~PrivateCupsd() { ChildProcess::terminate(pid_, "cupsd"); }
     PrivateCupsd(const PrivateCupsd&) = delete;
     PrivateCupsd& operator=(const PrivateCupsd&) = delete;
 

@@ -144,9 +144,7 @@ class RefServiceProcess {
     void stop() {
         if (pid_ <= 0)
             return;
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+        ChildProcess::terminate(pid_, "the reference service");
         pid_ = -1;
     }
 

@@ -63,9 +63,16 @@ def main(argv=None):
         print(f"refservice: {exc}", file=sys.stderr)
         return 2
 
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    # The stop signals are blocked in every thread and taken here by waiting for them. A Python
+    # handler runs on the main thread between two bytecodes, also while that thread holds the
+    # lock of an Event it is waiting on, so a handler that sets such an Event can deadlock and
+    # the process then never ends.
+    stop_signals = {signal.SIGTERM, signal.SIGINT}
+    for number in stop_signals:
+        # An ignored signal is dropped rather than left pending, and a shell starts background
+        # commands with SIGINT ignored.
+        signal.signal(number, signal.SIG_DFL)
+    signal.pthread_sigmask(signal.SIG_BLOCK, stop_signals)
 
     thread = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},
                               name="refservice", daemon=True)
@@ -73,8 +80,8 @@ def main(argv=None):
     print(server.port, flush=True)
     print(f"refservice: listening on {server.scheme}://{server.authority}", file=sys.stderr,
           flush=True)
-    while not stop.wait(0.5):
-        if not thread.is_alive():
+    while thread.is_alive():
+        if signal.sigtimedwait(stop_signals, 0.5) is not None:
             break
     server.shutdown()
     server.server_close()
