@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "packaging/cups/BackendJob.h"
+#include "packaging/cups/QueuePolicy.h"
 #include "packaging/cups/SpoolFolder.h"
 #include "packaging/cups/StatusLine.h"
 #include "packaging/cups/UserProcess.h"
@@ -138,6 +139,25 @@ class JobRun {
     std::filesystem::path spool_;
 };
 
+// Nothing runs as the job's user unless the scheduler proved that user: under another policy
+// the name is whatever the client claimed. The outcome as a backend exit code, 0 to go on.
+int refusalUnlessProven(const BackendJob& job, const BackendSettings& settings) {
+    if (settings.queuePolicy.empty())
+        return CUPS_BACKEND_OK;
+    std::string error;
+    const auto policy = QueuePolicy::of(job.queue, error);
+    if (!policy) {
+        StatusLine::write("ERROR", error);
+        return CUPS_BACKEND_RETRY;
+    }
+    if (*policy == settings.queuePolicy)
+        return CUPS_BACKEND_OK;
+    StatusLine::write("ERROR", "The queue " + job.queue + " has the scheduler policy \"" + *policy +
+                                   "\", not \"" + settings.queuePolicy +
+                                   "\": the job's user name is not proven, so it is not sent");
+    return CUPS_BACKEND_CANCEL;
+}
+
 }  // namespace
 
 int Backend::run(std::span<const std::string> arguments, const std::string& queue,
@@ -162,6 +182,8 @@ int Backend::run(std::span<const std::string> arguments, const std::string& queu
         StatusLine::write("ERROR", "Jobs of " + account->name + " are not sent");
         return CUPS_BACKEND_CANCEL;
     }
+    if (const int refusal = refusalUnlessProven(*job, settings); refusal != CUPS_BACKEND_OK)
+        return refusal;
     UniqueFd file;
     if (job->file) {
         file = UniqueFd(::open(job->file->c_str(), O_RDONLY | O_CLOEXEC));

@@ -7,6 +7,7 @@ BackendSettings BackendSettings::installed() {
     settings.spoolRoot = VELMORA_BACKEND_SPOOL_DIR;
     settings.converterPath = VELMORA_CONVERTER_PATH;
     settings.senderPath = VELMORA_SENDER_PATH;
+    settings.queuePolicy = VELMORA_QUEUE_POLICY;
     return settings;
 }
 

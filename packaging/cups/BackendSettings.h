@@ -18,6 +18,9 @@ struct BackendSettings {
     // The job's raster is stored before it is converted; a stream that never ends would fill
     // the spool's disk. A job beyond this is cancelled.
     unsigned long long maxRasterBytes = 8ULL << 30;
+    // The scheduler policy a queue must have before anything runs as a job's user: only under
+    // it is the user name proven. Empty only for tests that run the backend without a scheduler.
+    std::string queuePolicy;
 
     static BackendSettings installed();
 };

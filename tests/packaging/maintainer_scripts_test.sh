@@ -3,7 +3,7 @@
 # scheduler and a copy of its configuration: only our queues go, the policy block is added
 # once, replaced when it changes and removed again, and the scheduler restarts only then.
 # The scripts are loaded at run time and read the variables set here.
-# shellcheck disable=SC1091,SC2034,SC2317
+# shellcheck disable=SC1091,SC2034,SC2154,SC2317
 set -eu
 source_dir="$1"
 scripts="$source_dir/packaging/debian"
@@ -133,5 +133,40 @@ check "purge removes the block and keeps the administrator's lines" \
 check "purge restarted the scheduler" test "$restarts" = 3
 remove_policy
 check "a second purge finds nothing to do and does not restart" test "$restarts" = 3
+
+# Configurations with a lone or doubled marker: neither install nor purge may drop the lines that
+# follow a begin marker without its end, and neither restarts the scheduler for them.
+. "$scripts/postinst"
+cupsd_conf="$work/cupsd.conf"
+policy="$source_dir/packaging/cups/velmora-policy.conf"
+restart_scheduler() { restarts=$((restarts + 1)); }
+admin_lines='Listen /run/cups/cups.sock
+<Location />
+  Order allow,deny
+</Location>'
+for case in "lone begin:$begin_mark" "doubled begin:$begin_mark
+$begin_mark
+$end_mark" "lone end:$end_mark"; do
+    name=${case%%:*}
+    markers=${case#*:}
+    printf 'LogLevel warn\n%s\n%s\n' "$markers" "$admin_lines" >"$cupsd_conf"
+    cp "$cupsd_conf" "$work/marked.conf"
+    restarts=0
+    install_policy 2>/dev/null
+    check "install leaves a configuration with a $name marker as it is" \
+        cmp -s "$cupsd_conf" "$work/marked.conf"
+    cp "$work/marked.conf" "$cupsd_conf"
+    restarts=0
+    . "$scripts/postrm"
+    cupsd_conf="$work/cupsd.conf"
+    restart_scheduler() { restarts=$((restarts + 1)); }
+    remove_policy 2>/dev/null
+    check "purge leaves a configuration with a $name marker as it is, unrestarted" \
+        test "$(cmp -s "$cupsd_conf" "$work/marked.conf" && echo same):$restarts" = "same:0"
+    . "$scripts/postinst"
+    cupsd_conf="$work/cupsd.conf"
+    policy="$source_dir/packaging/cups/velmora-policy.conf"
+    restart_scheduler() { restarts=$((restarts + 1)); }
+done
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }

@@ -120,6 +120,7 @@ class PrintThroughQueueTest : public ::testing::Test {
                                     "spool-dir=" + spoolRoot().string() +
                                         "\nconverter=" KESTRO_VL_CONVERT_PATH
                                         "\nsender=" VELMORA_SENDER_TESTABLE_PATH
+                                        "\nqueue-policy=velmora"
                                         "\nsender-argument=--system-dir=" +
                                         systemDir().string() + "\n");
         VirtualPrinter::Settings settings;
@@ -278,6 +279,38 @@ TEST_F(PrintThroughQueueTest, AJobClaimedForAnotherUserCannotBeMovedOntoTheQueue
     cupsd_->command({"lpadmin", "-x", "Plain"});
     EXPECT_NE(moved.exitStatus, 0);
     EXPECT_EQ(onOurQueue, "");
+}
+
+// A queue of our form that the scheduler runs under its default policy: made by hand, or ours
+// with our policy lost from cupsd.conf (a replaced configuration file), when the scheduler falls
+// back to the default. There "lp -U" is taken at its word, so nothing may run as the claimed user.
+TEST_F(PrintThroughQueueTest, AClaimedUserOnAQueueWithoutOurPolicyHasNothingRunAsThem) {
+    const std::string queue = "Velmora_0b5e9f3a-6c2d-4e1f-8a7b-3d9c5e2f1a04";
+    ASSERT_EQ(cupsd_
+                  ->command({"lpadmin", "-p", queue, "-v", "velmora:/", "-P",
+                             (systemDir() / "Velmora.ppd").string(), "-E"})
+                  .exitStatus,
+              0);
+    const fs::path document = scratch_->path() / "claimed.pdf";
+    ScratchDirectory::writeFile(document, letterPdf(1));
+    ::chmod(document.c_str(), 0644);
+    const auto submitted =
+        cupsd_->command({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "lp",
+                         "-U", "daemon", "-d", queue, document.string()});
+    ASSERT_EQ(submitted.exitStatus, 0) << submitted.standardError;
+    for (int tick = 0; tick < 1200; ++tick) {
+        if (cupsd_->command({"lpstat", "-o", queue}).standardOutput.empty())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const std::string pending = cupsd_->command({"lpstat", "-o", queue}).standardOutput;
+    cupsd_->command({"cancel", "-a", "-x", queue});
+    cupsd_->command({"lpadmin", "-x", queue});
+    EXPECT_EQ(pending, "");
+    // The sender, run as daemon, would have left daemon a message (there is no setup of theirs).
+    EXPECT_FALSE(fs::exists(systemDir() / "messages.daemon.txt"));
+    EXPECT_NE(ScratchDirectory::readFile(cupsd_->errorLog()).find("is not proven"),
+              std::string::npos);
 }
 
 }  // namespace

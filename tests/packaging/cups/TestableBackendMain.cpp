@@ -1,8 +1,8 @@
 // The "velmora" backend for tests: the same program, with its spool folder and programs read
 // from "velmora-backend.settings" beside the program itself ("key=value" lines: spool-dir,
-// converter, sender, max-raster-bytes and any number of sender-argument). The scheduler starts
-// backends with fixed arguments, so the settings cannot come as arguments. Built with the tests
-// only.
+// converter, sender, max-raster-bytes, queue-policy and any number of sender-argument). The
+// scheduler starts backends with fixed arguments, so the settings cannot come as arguments. Built
+// with the tests only.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -33,6 +33,8 @@ velmora::backend::BackendSettings settingsBesideProgram() {
             settings.senderPath = value;
         else if (key == "sender-argument")
             settings.senderLeadingArguments.push_back(value);
+        else if (key == "queue-policy")
+            settings.queuePolicy = value;
         else if (key == "max-raster-bytes")
             settings.maxRasterBytes = std::stoull(value);
     }

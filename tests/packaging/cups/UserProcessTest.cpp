@@ -1,7 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
+
 #include "packaging/cups/UserProcess.h"
+#include "platform/UniqueFd.h"
 
 namespace velmora::backend {
 namespace {
@@ -32,6 +37,28 @@ TEST(UserProcessTest, OnlyTheProxySettingsOfTheSchedulerReachTheUsersPrograms) {
         EXPECT_THAT(environment, Not(Contains(foreign)));
 
     EXPECT_EQ(UserProcess::environmentFor(account, nullptr).size(), 5u);
+}
+
+// The scheduler starts a backend with descriptors of the job's filters open beyond the standard
+// three (its back channel and side channel); the programs run as the user must not hold them.
+TEST(UserProcessTest, TheUsersProgramsGetNoDescriptorOfTheBackendBeyondTheStandardThree) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "Becoming another user needs root";
+    const auto nobody = UserProcess::lookup("nobody");
+    ASSERT_TRUE(nobody.has_value());
+    int channel[2];
+    ASSERT_EQ(::pipe(channel), 0);
+    const UniqueFd readEnd(channel[0]);
+    const UniqueFd writeEnd(channel[1]);
+    const int held[] = {readEnd.get(), writeEnd.get()};
+    const pid_t child = UserProcess::start(*nobody, -1, [&held] {
+        int open = 0;
+        for (int fd : held)
+            open += ::fcntl(fd, F_GETFD) != -1 ? 1 : 0;
+        return open;
+    });
+    ASSERT_GT(child, 0);
+    EXPECT_EQ(UserProcess::wait(child), 0);
 }
 
 }  // namespace
