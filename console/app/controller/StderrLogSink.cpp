@@ -16,16 +16,31 @@ void StderrLogSink::write(LogLevel level, std::string_view subsystem, std::strin
     writeFully(fd_, text.data(), text.size());
 }
 
+size_t StderrLogSink::cutPoint(std::string_view message) {
+    if (message.size() <= kMaxMessageBytes)
+        return message.size();
+    // Back to the start of a UTF-8 character, so the line stays valid text.
+    size_t end = kMaxMessageBytes;
+    while (end > 0 && (static_cast<unsigned char>(message[end]) & 0xC0) == 0x80)
+        --end;
+    return end;
+}
+
 std::string StderrLogSink::line(std::string_view program, LogLevel level, std::string_view category,
                                 std::string_view message) {
+    const std::string_view shown = message.substr(0, cutPoint(message));
     std::string text;
-    text.reserve(program.size() + category.size() + message.size() + 24);
+    text.reserve(program.size() + category.size() + shown.size() + 64);
     text.append(program).append(": [").append(category).append("] ");
     text.append(logLevelName(level)).append(": ");
-    for (const char c : message) {
+    for (const char c : shown) {
         const auto byte = static_cast<unsigned char>(c);
         text.push_back(byte < 0x20 || byte == 0x7f ? '?' : c);
     }
+    if (shown.size() < message.size())
+        text.append(" [")
+            .append(std::to_string(message.size() - shown.size()))
+            .append(" more bytes not shown]");
     text.push_back('\n');
     return text;
 }

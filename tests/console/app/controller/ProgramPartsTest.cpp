@@ -51,6 +51,14 @@ TEST(StderrLogSinkTest, OneLinePerEntryWhateverTheMessageHolds) {
     EXPECT_EQ(StderrLogSink::line("velmora", LogLevel::Error, "main",
                                   "Login failed: bad\r\nvelmora: [main] default: forged\x1b[2J"),
               "velmora: [main] error: Login failed: bad??velmora: [main] default: forged?[2J\n");
+    // A huge message is cut, never inside a character: "é" is two bytes and straddles the limit.
+    const std::string huge = std::string(StderrLogSink::kMaxMessageBytes - 1, 'x') + "\xc3\xa9" +
+                             std::string(16 << 20, 'y');
+    const std::string cut = StderrLogSink::line("velmora", LogLevel::Error, "main", huge);
+    const std::string prefix = "velmora: [main] error: ";
+    EXPECT_EQ(cut, prefix + std::string(StderrLogSink::kMaxMessageBytes - 1, 'x') + " [" +
+                       std::to_string(huge.size() - (StderrLogSink::kMaxMessageBytes - 1)) +
+                       " more bytes not shown]\n");
 }
 
 TEST(ConsoleProgramTest, TheInstalledProgramTakesNoTestSettings) {
