@@ -231,20 +231,41 @@ void throughput(const fs::path& folder, int runs) {
         std::vector<double> server;
         std::vector<double> sink;
         for (int run = 0; run < runs; ++run) {
-            fs::remove_all(folder / "DirectJob1");
-            Child child = startServer(folder, 1, 64);
-            server.push_back(postPage(child.port, page, chunk));
-            child.stop();
-            fs::remove_all(folder / "Sink");
-            child = startSink(folder);
-            sink.push_back(postPage(child.port, page, chunk));
-            child.stop();
+            // Each side starts on a clean page cache: otherwise one would pay for writing back
+            // what the other wrote just before. Which goes first alternates, for the same reason.
+            auto measureServer = [&] {
+                fs::remove_all(folder / "DirectJob1");
+                ::sync();
+                Child child = startServer(folder, 1, 64);
+                server.push_back(postPage(child.port, page, chunk));
+                child.stop();
+            };
+            auto measureSink = [&] {
+                fs::remove_all(folder / "Sink");
+                ::sync();
+                Child child = startSink(folder);
+                sink.push_back(postPage(child.port, page, chunk));
+                child.stop();
+            };
+            if (run % 2 == 0) {
+                measureServer();
+                measureSink();
+            } else {
+                measureSink();
+                measureServer();
+            }
         }
         const double mib = static_cast<double>(kPageBytes) / (1024 * 1024);
+        auto spread = [mib](const std::vector<double>& seconds) {
+            const auto [fastest, slowest] = std::minmax_element(seconds.begin(), seconds.end());
+            return std::to_string(static_cast<int>(mib / *slowest)) + "-" +
+                   std::to_string(static_cast<int>(mib / *fastest));
+        };
         std::printf(
-            "ranges of %7zu bytes: server %7.1f MiB/s, sink %7.1f MiB/s, ratio %.2f "
-            "(median of %d runs)\n",
-            chunk, mib / median(server), mib / median(sink), median(sink) / median(server), runs);
+            "ranges of %7zu bytes: server %7.1f MiB/s (%s), sink %7.1f MiB/s (%s), ratio %.2f "
+            "(medians of %d runs)\n",
+            chunk, mib / median(server), spread(server).c_str(), mib / median(sink),
+            spread(sink).c_str(), median(sink) / median(server), runs);
     }
     fs::remove_all(folder / "DirectJob1");
     fs::remove_all(folder / "Sink");
@@ -317,9 +338,11 @@ int main(int argc, char** argv) {
         argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "velmora-bench";
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     fs::create_directories(folder);
-    // "serve": only the server, with one job open, until killed (for tracing by hand).
-    if (argc > 3 && std::string(argv[3]) == "serve") {
-        Child child = startServer(folder, 1, 64);
+    // "serve" (or "sink"): only the server, with one job open (or only the sink), until killed,
+    // for tracing by hand.
+    if (argc > 3 && (std::string(argv[3]) == "serve" || std::string(argv[3]) == "sink")) {
+        Child child =
+            std::string(argv[3]) == "serve" ? startServer(folder, 1, 64) : startSink(folder);
         std::printf("pid %d port %u\n", child.pid, child.port);
         std::fflush(stdout);
         ::waitpid(child.pid, nullptr, 0);

@@ -212,17 +212,21 @@ TEST_F(HostileClientTest, SixtyFourTricklersLoseTheirSlotsToAnUpload) {
         for (int i = 0; i < 64; ++i) {
             tricklers.emplace_back([&] {
                 DirectClient client(port);
+                // The head is whole, so the request holds a slot; its body then comes one
+                // byte a second: never idle for as long as the limit, never done.
+                const std::string body = "<data>" + std::string(100, ' ') + "</data>";
+                const std::string request = DirectClient::request("POST", "/newjob", "", body);
+                const size_t head = request.size() - body.size();
+                client.send(request.substr(0, head));
                 ++connected;
-                const std::string head = DirectClient::request("GET", "/printers", "", "");
-                // One byte a second: never idle for as long as the limit, never done.
-                for (size_t at = 0; at < head.size() && !stop; ++at) {
-                    if (!client.send(head.substr(at, 1)))
+                for (size_t at = head; at < request.size() && !stop; ++at) {
+                    if (!client.send(request.substr(at, 1)))
                         return;
                     std::this_thread::sleep_for(1000ms);
                 }
             });
         }
-        // Every trickler is in the accept queue before the upload, so it is the 65th.
+        // Every trickler's head is in before the upload's, so the upload is the 65th request.
         for (int wait = 0; wait < 500 && connected < 64; ++wait)
             std::this_thread::sleep_for(10ms);
         std::this_thread::sleep_for(300ms);
@@ -249,31 +253,94 @@ TEST_F(HostileClientTest, SixtyFourTricklersLoseTheirSlotsToAnUpload) {
 }
 
 TEST_F(HostileClientTest, StalledClientIsAnswered408AndDropped) {
-    const uint16_t port = port_;
-    const auto reply = pump([port] {
-        DirectClient client(port);
-        client.send("POST /newjob HTTP/1.1\r\nContent-Length: 100\r\n\r\n<data>");
-        return client.receive(10s);
-    });
-    EXPECT_EQ(reply.status, 408);
-    serveFor(100ms);
-    EXPECT_EQ(server_->connectionCount(), 0u);
+    const int job = openJob();
+    ASSERT_EQ(post(job, "1/1", "bytes 0-99/300", pattern(100)).status, 200);
+    const std::string range = postRequest(job, "1/1", "bytes 100-299/300", pattern(200, 100));
+    const std::vector<std::pair<std::string, std::string>> stalled = {
+        {"NewJobBody", "POST /newjob HTTP/1.1\r\nContent-Length: 100\r\n\r\n<data>"},
+        {"PostRange", range.substr(0, range.size() - 150)},
+        {"Head", "GET /printers HTTP/1.1\r\nHo"},
+    };
+    for (const auto& [name, bytes] : stalled) {
+        SCOPED_TRACE(name);
+        const uint16_t port = port_;
+        const auto reply = pump([port, bytes] {
+            DirectClient client(port);
+            client.send(bytes);
+            return client.receive(10s);
+        });
+        EXPECT_EQ(reply.status, 408);
+        serveFor(100ms);
+        EXPECT_EQ(server_->connectionCount(), 0u);
+        // The stalled range's part was taken back; the page goes on where it was.
+        EXPECT_EQ(stored(job, 1), pattern(100));
+    }
 }
 
-TEST_F(HostileClientTest, SixtyFifthConnectionIsAnswered503AndTheSlotComesBack) {
+TEST_F(HostileClientTest, SixtyFifthRequestIsAnswered503AndTheSlotComesBack) {
     const uint16_t port = port_;
-    std::vector<std::unique_ptr<DirectClient>> idle;
+    std::vector<std::unique_ptr<DirectClient>> busy;
     pump([&] {
-        for (int i = 0; i < 64; ++i)
-            idle.push_back(std::make_unique<DirectClient>(port));
-        // Every idle connection has reached the server once the 65th is turned away.
+        for (int i = 0; i < 64; ++i) {
+            busy.push_back(std::make_unique<DirectClient>(port));
+            busy.back()->send("POST /newjob HTTP/1.1\r\nContent-Length: 100\r\n\r\n<data>");
+        }
+        // Every head has reached the server once the 65th request is turned away.
         std::this_thread::sleep_for(300ms);
     });
     EXPECT_EQ(server_->connectionCount(), 64u);
     EXPECT_EQ(exchange(DirectClient::request("GET", "/hello", "", "")).status, 503);
-    idle.pop_back();
+    busy.pop_back();
     serveFor(200ms);
     EXPECT_TRUE(helloAnswers());
+}
+
+TEST_F(HostileClientTest, IdleConnectionsBeyondTheRequestLimitDoNotLockOutAnyone) {
+    // With the console's idle limit: none of them times out while the others connect.
+    startServer(HTTPServer::Limits());
+    const uint16_t port = port_;
+    std::vector<std::unique_ptr<DirectClient>> idle;
+    pump([&] {
+        for (int i = 0; i < 200; ++i)
+            idle.push_back(std::make_unique<DirectClient>(port));
+        std::this_thread::sleep_for(300ms);
+    });
+    EXPECT_EQ(server_->connectionCount(), 200u);
+    EXPECT_NE(openJob(), 0);
+    EXPECT_EQ(exchange(DirectClient::request("GET", "/printers", "", "")).status, 200);
+    // Nobody was dropped to make room for those requests.
+    EXPECT_EQ(server_->connectionCount(), 200u);
+}
+
+TEST_F(HostileClientTest, WhenTooManyWaitTheLongestSilentIsClosed) {
+    HTTPServer::Limits few = limits();
+    few.maxWaitingConnections = 3;
+    startServer(few);
+    const uint16_t port = port_;
+    const auto [status, closed] = pump([port] {
+        std::vector<std::unique_ptr<DirectClient>> waiting;
+        auto connect = [&] {
+            waiting.push_back(std::make_unique<DirectClient>(port));
+            std::this_thread::sleep_for(50ms);
+        };
+        for (int i = 0; i < 3; ++i)
+            connect();
+        // A few bytes of a head are no sign of life: the first is still the longest silent.
+        waiting.front()->send("GET /hel");
+        std::this_thread::sleep_for(50ms);
+        DirectClient request(port);
+        request.send(DirectClient::request("GET", "/hello", "", ""));
+        const int answer = request.receive().status;
+        // The request is over, so the fourth fits and the fifth pushes the second out.
+        connect();
+        connect();
+        std::vector<bool> closedNow;
+        for (const auto& client : waiting)
+            closedNow.push_back(client->closedWithin(100ms));
+        return std::pair{answer, closedNow};
+    });
+    EXPECT_EQ(status, 501);
+    EXPECT_EQ(closed, (std::vector<bool>{true, true, false, false, false}));
 }
 
 TEST_F(HostileClientTest, AbsoluteFormTargetReachesItsHandler) {
