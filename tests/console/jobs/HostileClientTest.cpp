@@ -403,6 +403,36 @@ TEST_F(HostileClientTest, JobDroppedWhileItsRangeArrivesKeepsNothing) {
     EXPECT_FALSE(std::filesystem::exists(file));
 }
 
+TEST_F(HostileClientTest, RangeUnderWayForAJobGivenUpNeverReachesANewJob) {
+    // The range must not time out on its own while the new job is opened and written.
+    startServer(HTTPServer::Limits());
+    auto now = std::chrono::steady_clock::now();
+    jobs_.setClock([&now] { return now; });
+    std::vector<int> ids;
+    for (int i = 0; i < JobArray::kMaxUploadingDirectJobs; ++i)
+        ids.push_back(openJob());
+    const uint16_t port = port_;
+    const std::string slow = postRequest(ids[0], "1/2", "bytes 0-999/1000", pattern(1000));
+    DirectClient stalled(port);
+    pump([&] {
+        stalled.send(slow.substr(0, slow.size() - 500));
+        std::this_thread::sleep_for(200ms);
+    });
+    now += JobArray::kStalledDirectJobAge;
+    const int fresh = openJob();
+    ASSERT_NE(fresh, 0);
+    EXPECT_EQ(jobs_.getPtpJob(ids[0]), nullptr);
+    EXPECT_EQ(post(fresh, "1/2", "bytes 0-999/1000", std::string(1000, 'n')).status, 200);
+    const int late = pump([&] {
+        stalled.send(slow.substr(slow.size() - 500));
+        return stalled.receive().status;
+    });
+    EXPECT_EQ(late, 500);
+    EXPECT_EQ(stored(fresh, 1), std::string(1000, 'n'));
+    EXPECT_EQ(status(fresh), Job::kUploading);
+    EXPECT_FALSE(std::filesystem::exists(pageFile(ids[0], 1).parent_path()));
+}
+
 TEST_F(HostileClientTest, PlantedLinkIsNeverWrittenThrough) {
     const int job = openJob();
     const std::filesystem::path outside = profile_.path() / "outside.txt";
