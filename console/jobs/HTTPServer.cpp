@@ -11,8 +11,15 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 namespace velmora::console {
+
+namespace {
+
+constexpr std::chrono::milliseconds kAcceptRetry{500};
+
+}  // namespace
 
 HTTPServer::HTTPServer(JobArray& jobs, LocalPrinterArray& localPrinters)
     : HTTPServer(jobs, localPrinters, Limits()) {}
@@ -62,6 +69,15 @@ bool HTTPServer::start(quint16 port, const QHostAddress& address) {
         setLastError(errorWithName("Unable to bind socket to address."));
         return false;
     }
+    // Qt stops accepting for good once accept() fails, for want of descriptors for instance;
+    // those come back as connections close, so accepting starts again a moment later.
+    QObject::connect(listeningSocket_.get(), &QTcpServer::acceptError, listeningSocket_.get(),
+                     [this] {
+                         serverLog().error("HTTPServer cannot accept a connection: {}",
+                                           listeningSocket_->errorString().toStdString());
+                         QTimer::singleShot(kAcceptRetry, listeningSocket_.get(),
+                                            [this] { listeningSocket_->resumeAccepting(); });
+                     });
     setState(kRunning);
     return true;
 }

@@ -343,6 +343,29 @@ TEST_F(HostileClientTest, WhenTooManyWaitTheLongestSilentIsClosed) {
     EXPECT_EQ(closed, (std::vector<bool>{true, true, false, false, false}));
 }
 
+TEST_F(HostileClientTest, ServerAcceptsAgainAfterRunningOutOfDescriptors) {
+    size_t open = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++open;
+    rlimit previous{};
+    ::getrlimit(RLIMIT_NOFILE, &previous);
+    rlimit tight = previous;
+    tight.rlim_cur = open + 4;
+    std::vector<std::unique_ptr<DirectClient>> clients;
+    ::setrlimit(RLIMIT_NOFILE, &tight);
+    // The clients take every descriptor left before the server accepts any of them.
+    while (clients.size() < 8) {
+        auto client = std::make_unique<DirectClient>(port_);
+        if (!client->connected())
+            break;
+        clients.push_back(std::move(client));
+    }
+    serveFor(300ms);
+    clients.clear();
+    ::setrlimit(RLIMIT_NOFILE, &previous);
+    EXPECT_TRUE(helloAnswers());
+}
+
 TEST_F(HostileClientTest, AbsoluteFormTargetReachesItsHandler) {
     const auto reply = exchange("GET http://127.0.0.1/printers HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_EQ(reply.status, 200);
