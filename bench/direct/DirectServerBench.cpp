@@ -3,8 +3,8 @@
 //     of 1 MiB, against the server and against a minimal sink that reads the same requests
 //     with the same parser and writes the same bytes to the same folder, one blocking
 //     connection at a time.
-//  2. 32 clients uploading and 200 idle connections: how long "/printers" takes meanwhile, and
-//     the server's memory.
+//  2. 32 clients uploading and 200 idle connections, with the console's limits: how long
+//     "/printers" takes meanwhile, and the server's memory.
 // Each server runs in a child process of its own, so its memory is its own.
 #include "console/jobs/DirectPageRequest.h"
 #include "console/jobs/HTTPServer.h"
@@ -80,8 +80,9 @@ Child fork(Serve serve) {
     return child;
 }
 
-// The server as the console runs it, with `directJobs` jobs already open (ids 1, 2, ...).
-Child startServer(const fs::path& folder, int directJobs, size_t maxConnections) {
+// The server as the console runs it (its limits too), with `directJobs` jobs already open (ids 1,
+// 2, ...).
+Child startServer(const fs::path& folder, int directJobs) {
     return fork([&](int portPipe) {
         int argc = 1;
         char name[] = "bench-server";
@@ -95,9 +96,7 @@ Child startServer(const fs::path& folder, int directJobs, size_t maxConnections)
             data.append_child("data").append_child("job").append_child("printer").text().set("x");
             jobs.startReceivingPtpJob(data.document_element());
         }
-        HTTPServer::Limits limits;
-        limits.maxConnections = maxConnections;
-        HTTPServer server(jobs, printers, limits);
+        HTTPServer server(jobs, printers);
         server.registerDefaultHandlers();
         if (!server.start(0, QHostAddress::LocalHost))
             std::_Exit(1);
@@ -231,35 +230,66 @@ void throughput(const fs::path& folder, int runs) {
         std::vector<double> server;
         std::vector<double> sink;
         for (int run = 0; run < runs; ++run) {
-            fs::remove_all(folder / "DirectJob1");
-            Child child = startServer(folder, 1, 64);
-            server.push_back(postPage(child.port, page, chunk));
-            child.stop();
-            fs::remove_all(folder / "Sink");
-            child = startSink(folder);
-            sink.push_back(postPage(child.port, page, chunk));
-            child.stop();
+            // Each side starts on a clean page cache: otherwise one would pay for writing back
+            // what the other wrote just before. Which goes first alternates, for the same reason.
+            auto measureServer = [&] {
+                fs::remove_all(folder / "DirectJob1");
+                ::sync();
+                Child child = startServer(folder, 1);
+                server.push_back(postPage(child.port, page, chunk));
+                child.stop();
+            };
+            auto measureSink = [&] {
+                fs::remove_all(folder / "Sink");
+                ::sync();
+                Child child = startSink(folder);
+                sink.push_back(postPage(child.port, page, chunk));
+                child.stop();
+            };
+            if (run % 2 == 0) {
+                measureServer();
+                measureSink();
+            } else {
+                measureSink();
+                measureServer();
+            }
         }
         const double mib = static_cast<double>(kPageBytes) / (1024 * 1024);
+        auto spread = [mib](const std::vector<double>& seconds) {
+            const auto [fastest, slowest] = std::minmax_element(seconds.begin(), seconds.end());
+            return std::to_string(static_cast<int>(mib / *slowest)) + "-" +
+                   std::to_string(static_cast<int>(mib / *fastest));
+        };
         std::printf(
-            "ranges of %7zu bytes: server %7.1f MiB/s, sink %7.1f MiB/s, ratio %.2f "
-            "(median of %d runs)\n",
-            chunk, mib / median(server), mib / median(sink), median(sink) / median(server), runs);
+            "ranges of %7zu bytes: server %7.1f MiB/s (%s), sink %7.1f MiB/s (%s), ratio %.2f "
+            "(medians of %d runs)\n",
+            chunk, mib / median(server), spread(server).c_str(), mib / median(sink),
+            spread(sink).c_str(), median(sink) / median(server), runs);
     }
     fs::remove_all(folder / "DirectJob1");
     fs::remove_all(folder / "Sink");
 }
 
-void underLoad(const fs::path& folder, size_t maxConnections) {
+double percentile(std::vector<double> values, double share) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t at = static_cast<size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(at, values.size() - 1)];
+}
+
+void underLoad(const fs::path& folder) {
     constexpr int kUploaders = 32;
     constexpr int kIdle = 200;
     constexpr size_t kChunk = 131071;
-    constexpr int64_t kUploadBytes = 8 * 1024 * 1024;
-    Child child = startServer(folder, kUploaders / 2, maxConnections);
+    constexpr int64_t kUploadBytes = 24 * 1024 * 1024;
+    const HTTPServer::Limits limits;
+    Child child = startServer(folder, kUploaders / 2);
     std::vector<UniqueFd> idle;
     for (int i = 0; i < kIdle; ++i)
         idle.push_back(connectTo(child.port));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string idleMemory = memoryOf(child.pid);
 
     const std::string piece(kChunk, 'p');
     std::atomic<int> running{kUploaders};
@@ -289,20 +319,23 @@ void underLoad(const fs::path& folder, size_t maxConnections) {
         latencies.push_back(
             std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         peakMemory = memoryOf(child.pid);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     for (std::thread& uploader : uploaders)
         uploader.join();
-    const double worst =
-        latencies.empty() ? 0 : *std::max_element(latencies.begin(), latencies.end());
     const long ok = std::count(statuses.begin(), statuses.end(), 200);
+    const long late =
+        std::count_if(latencies.begin(), latencies.end(), [](double ms) { return ms > 100; });
     const auto other =
         std::find_if(statuses.begin(), statuses.end(), [](int s) { return s != 200; });
     std::printf(
-        "connection limit %zu, %d uploading (%d refused), %d idle: /printers answered 200 "
-        "%ld of %zu times (else %d), median %.1f ms, worst %.1f ms; server %s\n",
-        maxConnections, kUploaders, refused.load(), kIdle, ok, statuses.size(),
-        other != statuses.end() ? *other : 200, median(latencies), worst, peakMemory.c_str());
+        "limits %zu requests / %zu waiting; %d uploading (%d refused), %d idle: /printers "
+        "answered 200 %ld of %zu times (else %d); ms: median %.1f, p90 %.1f, p99 %.1f, worst "
+        "%.1f; %ld over 100 ms\nserver with the idle connections: %s\nserver at the end: %s\n",
+        limits.maxConnections, limits.maxWaitingConnections, kUploaders, refused.load(), kIdle, ok,
+        statuses.size(), other != statuses.end() ? *other : 200, percentile(latencies, 0.5),
+        percentile(latencies, 0.9), percentile(latencies, 0.99), percentile(latencies, 1.0), late,
+        idleMemory.c_str(), peakMemory.c_str());
     child.stop();
     for (int job = 1; job <= kUploaders / 2; ++job)
         fs::remove_all(folder / ("DirectJob" + std::to_string(job)));
@@ -317,9 +350,10 @@ int main(int argc, char** argv) {
         argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "velmora-bench";
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     fs::create_directories(folder);
-    // "serve": only the server, with one job open, until killed (for tracing by hand).
-    if (argc > 3 && std::string(argv[3]) == "serve") {
-        Child child = startServer(folder, 1, 64);
+    // "serve" (or "sink"): only the server, with one job open (or only the sink), until killed,
+    // for tracing by hand.
+    if (argc > 3 && (std::string(argv[3]) == "serve" || std::string(argv[3]) == "sink")) {
+        Child child = std::string(argv[3]) == "serve" ? startServer(folder, 1) : startSink(folder);
         std::printf("pid %d port %u\n", child.pid, child.port);
         std::fflush(stdout);
         ::waitpid(child.pid, nullptr, 0);
@@ -327,8 +361,6 @@ int main(int argc, char** argv) {
     }
     std::printf("folder %s\n", folder.c_str());
     throughput(folder, runs);
-    // With the console's limit the idle connections take the slots: everyone else is told 503.
-    underLoad(folder, 64);
-    underLoad(folder, 256);
+    underLoad(folder);
     return 0;
 }

@@ -10,7 +10,16 @@
 
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
+
 namespace velmora::console {
+
+namespace {
+
+constexpr std::chrono::milliseconds kAcceptRetry{500};
+
+}  // namespace
 
 HTTPServer::HTTPServer(JobArray& jobs, LocalPrinterArray& localPrinters)
     : HTTPServer(jobs, localPrinters, Limits()) {}
@@ -53,14 +62,22 @@ void HTTPServer::setLastError(std::optional<std::string> error) {
 bool HTTPServer::start(quint16 port, const QHostAddress& address) {
     setLastError(std::nullopt);
     setState(kStarting);
-    listeningSocket_ = std::make_unique<QTcpServer>();
+    listeningSocket_ = std::make_unique<DescriptorTcpServer>(
+        [this](UniqueFd socket) { receiveIncomingConnection(std::move(socket)); });
     // Qt sets SO_REUSEADDR on listening sockets itself.
     if (!listeningSocket_->listen(address, port)) {
         setLastError(errorWithName("Unable to bind socket to address."));
         return false;
     }
-    QObject::connect(listeningSocket_.get(), &QTcpServer::newConnection, listeningSocket_.get(),
-                     [this] { receiveIncomingConnections(); });
+    // Qt stops accepting for good once accept() fails, for want of descriptors for instance;
+    // those come back as connections close, so accepting starts again a moment later.
+    QObject::connect(listeningSocket_.get(), &QTcpServer::acceptError, listeningSocket_.get(),
+                     [this] {
+                         serverLog().error("HTTPServer cannot accept a connection: {}",
+                                           listeningSocket_->errorString().toStdString());
+                         QTimer::singleShot(kAcceptRetry, listeningSocket_.get(),
+                                            [this] { listeningSocket_->resumeAccepting(); });
+                     });
     setState(kRunning);
     return true;
 }
@@ -70,7 +87,6 @@ void HTTPServer::stop() {
         return;
     setState(kStopping);
     connections_.clear();
-    refused_.clear();
     listeningSocket_.reset();
     setState(kIdle);
 }
@@ -79,31 +95,46 @@ quint16 HTTPServer::serverPort() const {
     return listeningSocket_ && listeningSocket_->isListening() ? listeningSocket_->serverPort() : 0;
 }
 
-void HTTPServer::receiveIncomingConnections() {
-    while (QTcpSocket* socket = listeningSocket_->nextPendingConnection()) {
-        auto finished = [this](HttpConnection* connection) { closeConnection(connection); };
-        if (connections_.size() >= limits_.maxConnections) {
-            // Answering costs a little; beyond a second full set the socket is just dropped.
-            if (refused_.size() >= limits_.maxConnections) {
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
-            auto connection = std::make_unique<HttpConnection>(
-                socket, HttpConnection::HandlerFactory(), limits_.connection, finished);
-            HttpConnection* key = connection.get();
-            refused_.emplace(key, std::move(connection));
-            key->refuse(HttpResponse::withStatus(503));
-            continue;
+size_t HTTPServer::connectionCount() const {
+    return connections_.size() - countConnections(&HttpConnection::over);
+}
+
+size_t HTTPServer::countConnections(bool (HttpConnection::*is)() const) const {
+    return static_cast<size_t>(
+        std::count_if(connections_.begin(), connections_.end(),
+                      [is](const auto& entry) { return (entry.second.get()->*is)(); }));
+}
+
+void HTTPServer::receiveIncomingConnection(UniqueFd socket) {
+    // Besides those served and those waiting, as many again may be finishing their answers;
+    // beyond that a new connection is closed at once, so that a flood cannot use up every
+    // descriptor of the process.
+    if (connectionCount() >= limits_.maxWaitingConnections + 2 * limits_.maxConnections)
+        return;
+    if (countConnections(&HttpConnection::waiting) >= limits_.maxWaitingConnections)
+        dropLongestSilentWaiting();
+    auto connection = std::make_unique<HttpConnection>(
+        std::move(socket), [this](const HttpRequestHead& head) { return handlerForRequest(head); },
+        limits_.connection, [this](HttpConnection* finished) { closeConnection(finished); });
+    connections_.emplace(connection.get(), std::move(connection));
+}
+
+void HTTPServer::dropLongestSilentWaiting() {
+    HttpConnection* longestSilent = nullptr;
+    for (const auto& [key, connection] : connections_) {
+        if (connection->waiting() &&
+            (!longestSilent || connection->lastActivity() < longestSilent->lastActivity())) {
+            longestSilent = key;
         }
-        auto connection = std::make_unique<HttpConnection>(
-            socket, [this](const HttpRequestHead& head) { return handlerForRequest(head); },
-            limits_.connection, finished);
-        connections_.emplace(connection.get(), std::move(connection));
     }
+    if (longestSilent)
+        longestSilent->drop();
 }
 
 std::unique_ptr<HTTPResponseHandler> HTTPServer::handlerForRequest(const HttpRequestHead& head) {
+    // The connection asking is not counted yet: it is still waiting for its handler.
+    if (countConnections(&HttpConnection::serving) >= limits_.maxConnections)
+        return nullptr;
     for (const HandlerClass& handlerClass : handlerClasses_) {
         if (handlerClass.canHandleRequest(head))
             return handlerClass.create(head, context_);
@@ -116,10 +147,8 @@ void HTTPServer::closeConnection(HttpConnection* connection) {
     if (!listeningSocket_)
         return;
     // Called from inside the connection's own signal handling: it goes after that returns.
-    QTimer::singleShot(0, listeningSocket_.get(), [this, connection] {
-        connections_.erase(connection);
-        refused_.erase(connection);
-    });
+    QTimer::singleShot(0, listeningSocket_.get(),
+                       [this, connection] { connections_.erase(connection); });
 }
 
 }  // namespace velmora::console

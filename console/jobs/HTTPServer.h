@@ -1,11 +1,11 @@
 #pragma once
 
+#include "console/jobs/DescriptorTcpServer.h"
 #include "console/jobs/DirectServerContext.h"
 #include "console/jobs/HTTPResponseHandler.h"
 #include "console/jobs/HttpConnection.h"
 
 #include <QHostAddress>
-#include <QTcpServer>
 
 #include <cstdint>
 #include <functional>
@@ -27,8 +27,13 @@ class HTTPServer {
 
     struct Limits {
         HttpConnection::Limits connection;
-        // Connections served at once; one more is answered 503.
+        // Requests served at once (their head is in, their answer is not out yet); one more is
+        // answered 503 as soon as its head is in.
         size_t maxConnections = 64;
+        // Connections that have not sent a whole head yet, most of them idle. They hold no slot
+        // of the above; when there are this many, the one silent the longest is closed to make
+        // room for a new one, as a client cannot tell that from its connection timing out.
+        size_t maxWaitingConnections = 256;
     };
 
     HTTPServer(JobArray& jobs, LocalPrinterArray& localPrinters);
@@ -62,7 +67,8 @@ class HTTPServer {
     const std::optional<std::string>& lastError() const { return lastError_; }
     // The port listened on (useful after start(0)); 0 when not listening.
     quint16 serverPort() const;
-    size_t connectionCount() const { return connections_.size(); }
+    // Connections open right now, whatever they are doing.
+    size_t connectionCount() const;
 
   private:
     struct HandlerClass {
@@ -74,17 +80,18 @@ class HTTPServer {
     void setState(int32_t state);
     void setLastError(std::optional<std::string> error);
     static std::string errorWithName(std::string_view message);
-    void receiveIncomingConnections();
+    void receiveIncomingConnection(UniqueFd socket);
+    size_t countConnections(bool (HttpConnection::*is)() const) const;
+    void dropLongestSilentWaiting();
     std::unique_ptr<HTTPResponseHandler> handlerForRequest(const HttpRequestHead& head);
     void closeConnection(HttpConnection* connection);
 
     DirectServerContext context_;
     Limits limits_;
     std::vector<HandlerClass> handlerClasses_;
-    std::unique_ptr<QTcpServer> listeningSocket_;
+    std::unique_ptr<DescriptorTcpServer> listeningSocket_;
+    // Every connection until the turn of the event loop after it ends.
     std::map<HttpConnection*, std::unique_ptr<HttpConnection>> connections_;
-    // Connections being answered 503; they do not count against the limit.
-    std::map<HttpConnection*, std::unique_ptr<HttpConnection>> refused_;
     int32_t state_ = kIdle;
     std::optional<std::string> lastError_;
     std::function<void(int32_t)> stateObserver_;

@@ -1,6 +1,10 @@
 #include "console/jobs/HttpConnection.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <utility>
@@ -10,13 +14,13 @@ namespace velmora::console {
 
 namespace {
 
-// How much of the socket's input Qt holds for us at a time.
-constexpr qint64 kReadBufferBytes = 256 * 1024;
+// The most read from one socket in one turn of the event loop.
+constexpr size_t kReadBufferBytes = 256 * 1024;
 // After the answer, what a client may still send (the rest of a refused body) is read and
 // dropped for this long and up to this many bytes, so that closing does not reset the
 // connection before the client has read the answer.
 constexpr std::chrono::milliseconds kLingerTime{2000};
-constexpr qint64 kLingerBytes = 1024 * 1024;
+constexpr uint64_t kLingerBytes = 1024 * 1024;
 // A client must send at least this much per idle period (or complete its head) to count as
 // active: one that drips a byte now and then would otherwise hold its slot for ever.
 constexpr uint64_t kMinBytesPerIdlePeriod = 4096;
@@ -31,68 +35,108 @@ bool wantsContinue(const HttpRequestHead& head) {
     return value == "100-continue";
 }
 
-}  // namespace
-
-void HttpConnection::SocketDeleter::operator()(QTcpSocket* socket) const {
-    socket->disconnect();
-    socket->abort();
-    socket->deleteLater();
+// One buffer for every connection: all of them are read on this one thread, and a buffer per
+// read would cost a fresh allocation (and its page faults) every time.
+std::vector<char>& sharedBuffer() {
+    static thread_local std::vector<char> buffer(kReadBufferBytes);
+    return buffer;
 }
 
-HttpConnection::HttpConnection(QTcpSocket* socket, HandlerFactory handlerFactory, Limits limits,
+bool wouldBlock() {
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
+}  // namespace
+
+HttpConnection::HttpConnection(UniqueFd socket, HandlerFactory handlerFactory, Limits limits,
                                std::function<void(HttpConnection*)> finished)
-    : socket_(socket),
+    : socket_(std::move(socket)),
+      readable_(socket_.get(), QSocketNotifier::Read),
+      writable_(socket_.get(), QSocketNotifier::Write),
       handlerFactory_(std::move(handlerFactory)),
       limits_(limits),
       finished_(std::move(finished)),
       reader_(limits.maxHeadBytes) {
-    socket_->setParent(nullptr);
-    socket_->setReadBufferSize(kReadBufferBytes);
-    QTcpSocket* raw = socket_.get();
-    QObject::connect(raw, &QTcpSocket::readyRead, raw, [this] { readAvailable(); });
-    QObject::connect(raw, &QTcpSocket::disconnected, raw, [this] { peerClosed(); });
-    QObject::connect(raw, &QTcpSocket::bytesWritten, raw, [this] {
-        if (phase_ == Phase::kAnswering && socket_->bytesToWrite() == 0)
-            answerWritten();
-    });
+    ::fcntl(socket_.get(), F_SETFL, ::fcntl(socket_.get(), F_GETFL) | O_NONBLOCK);
+    writable_.setEnabled(false);
+    QObject::connect(&readable_, &QSocketNotifier::activated, &readable_,
+                     [this] { readAvailable(); });
+    QObject::connect(&writable_, &QSocketNotifier::activated, &writable_,
+                     [this] { writePending(); });
     lastActivity_ = std::chrono::steady_clock::now();
     timer_.setSingleShot(true);
-    QObject::connect(&timer_, &QTimer::timeout, raw, [this] { timedOut(); });
+    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { timedOut(); });
     timer_.start(limits_.idleTimeout);
-    if (socket_->bytesAvailable() > 0)
-        QTimer::singleShot(0, raw, [this] { readAvailable(); });
 }
 
 HttpConnection::~HttpConnection() {
     timer_.stop();
 }
 
-void HttpConnection::refuse(const HttpResponse& response) {
-    answer(response);
+void HttpConnection::drop() {
+    end();
 }
 
 void HttpConnection::readAvailable() {
-    if (phase_ == Phase::kAnswering) {
-        lingerBytes_ += socket_->skip(socket_->bytesAvailable());
-        if (lingerBytes_ > kLingerBytes)
+    if (phase_ == Phase::kAnswering)
+        return discardInput();
+    // One buffer's worth per turn of the event loop, so that a fast upload shares the thread
+    // with everyone else; the notifier comes straight back while more is waiting.
+    std::vector<char>& buffer = sharedBuffer();
+    const ssize_t got = ::recv(socket_.get(), buffer.data(), buffer.size(), 0);
+    if (got == 0)
+        return peerClosed();
+    if (got < 0) {
+        if (!wouldBlock())
             end();
         return;
     }
-    // One buffer for every connection: all of them are read on this one thread, and a buffer
-    // per read would cost a fresh allocation (and its page faults) every time.
-    static thread_local std::vector<char> buffer(static_cast<size_t>(kReadBufferBytes));
-    while (phase_ == Phase::kReading) {
-        const qint64 got = socket_->read(buffer.data(), static_cast<qint64>(buffer.size()));
-        if (got <= 0)
-            return;
-        // The timer is not re-armed on every read (that costs more than the read on a fast
-        // upload); it checks when it fires whether the connection really was silent.
-        progressBytes_ += static_cast<uint64_t>(got);
-        if (progressBytes_ >= kMinBytesPerIdlePeriod)
-            noteActivity();
-        reader_.append(std::string_view(buffer.data(), static_cast<size_t>(got)));
-        consume();
+    // The timer is not re-armed on every read (that costs more than the read on a fast
+    // upload); it checks when it fires whether the connection really was silent.
+    progressBytes_ += static_cast<uint64_t>(got);
+    if (progressBytes_ >= kMinBytesPerIdlePeriod)
+        noteActivity();
+    reader_.append(std::string_view(buffer.data(), static_cast<size_t>(got)));
+    consume();
+}
+
+void HttpConnection::discardInput() {
+    std::vector<char>& buffer = sharedBuffer();
+    const ssize_t got = ::recv(socket_.get(), buffer.data(), buffer.size(), 0);
+    if (got == 0 || (got < 0 && !wouldBlock()))
+        return end();
+    if (got > 0) {
+        lingerBytes_ += static_cast<uint64_t>(got);
+        if (lingerBytes_ > kLingerBytes)
+            end();
     }
+}
+
+void HttpConnection::send(std::string_view bytes) {
+    unsent_.append(bytes);
+    writePending();
+}
+
+void HttpConnection::writePending() {
+    while (!unsent_.empty()) {
+        const ssize_t sent = ::send(socket_.get(), unsent_.data(), unsent_.size(), MSG_NOSIGNAL);
+        if (sent < 0 && wouldBlock()) {
+            writable_.setEnabled(true);
+            return;
+        }
+        if (sent < 0) {
+            // The client is gone; a failed write is not worth an error of its own.
+            unsent_.clear();
+            writable_.setEnabled(false);
+            if (phase_ == Phase::kAnswering)
+                end();
+            return;
+        }
+        unsent_.erase(0, static_cast<size_t>(sent));
+    }
+    writable_.setEnabled(false);
+    if (phase_ == Phase::kAnswering)
+        answerWritten();
 }
 
 void HttpConnection::consume() {
@@ -134,12 +178,14 @@ void HttpConnection::startHandler() {
     if (head.headerForKey("Transfer-Encoding") && length)
         return answer(HttpResponse::withStatus(400));
     handler_ = handlerFactory_(head);
+    if (!handler_)
+        return answer(HttpResponse::withStatus(503));
     if (length && *length > handler_->bodyLimit())
         return answer(HttpResponse::withStatus(413));
     if (std::optional<HttpResponse> early = handler_->headReceived(length))
         return answer(*early);
     if (wantsContinue(head) && (!length || *length > 0))
-        socket_->write("HTTP/1.1 100 Continue\r\n\r\n");
+        send("HTTP/1.1 100 Continue\r\n\r\n");
 }
 
 void HttpConnection::bodyPiece(std::string_view bytes) {
@@ -157,27 +203,22 @@ void HttpConnection::answer(const HttpResponse& response) {
     // Whatever the handler began for a request that will not be completed is undone now.
     if (handler_ && !reader_.complete())
         handler_->abandon();
-    const std::string bytes = response.serialize();
-    socket_->write(bytes.data(), static_cast<qint64>(bytes.size()));
     timer_.start(std::min(limits_.idleTimeout, kLingerTime));
-    // An answer nearly always fits the socket's buffer at once; writing it now rather than on
-    // the next turn of the loop saves the connection a wake-up.
-    socket_->flush();
-    if (socket_->bytesToWrite() == 0)
-        answerWritten();
+    // An answer nearly always fits the socket's buffer at once, so it is written now.
+    send(response.serialize());
 }
 
 void HttpConnection::answerWritten() {
-    // Qt may report the flush both from inside flush() and after it.
     if (phase_ != Phase::kAnswering || closing_)
         return;
     closing_ = true;
-    if (reader_.complete() && reader_.buffered() == 0 && socket_->bytesAvailable() == 0) {
-        socket_->disconnectFromHost();
-        return;
+    int unread = 0;
+    if (reader_.complete() && reader_.buffered() == 0 &&
+        ::ioctl(socket_.get(), FIONREAD, &unread) == 0 && unread == 0) {
+        return end();
     }
     // The client may still be sending: stop writing, keep reading until it closes.
-    ::shutdown(static_cast<int>(socket_->socketDescriptor()), SHUT_WR);
+    ::shutdown(socket_.get(), SHUT_WR);
 }
 
 void HttpConnection::timedOut() {
@@ -206,8 +247,9 @@ void HttpConnection::end() {
     timer_.stop();
     if (handler_)
         handler_->abandon();
-    socket_->disconnect();
-    socket_->abort();
+    readable_.setEnabled(false);
+    writable_.setEnabled(false);
+    socket_.reset();
     finished_(this);
 }
 

@@ -81,6 +81,7 @@ void JobArray::removeAllObjects() {
     array_.clear();
     serviceJobs_.clear();
     directJobs_.clear();
+    directJobActivity_.clear();
     newJobs_ = 0;
     notifyDelegates(0);
 }
@@ -186,7 +187,7 @@ bool JobArray::directFolderExists(int id) const {
 
 int JobArray::smallestFreeDirectId() const {
     int id = 1;
-    while (directJobs_.contains(id) || directFolderExists(id))
+    while (directJobs_.contains(id) || retiredDirectIds_.contains(id) || directFolderExists(id))
         ++id;
     return id;
 }
@@ -199,7 +200,11 @@ int JobArray::uploadingDirectJobs() const {
 
 std::optional<int> JobArray::startReceivingPtpJob(pugi::xml_node data) {
     const pugi::xml_node first = data.child("job");
-    if (!first || uploadingDirectJobs() >= kMaxUploadingDirectJobs || !isUtf8Element(first))
+    if (!first || !isUtf8Element(first))
+        return std::nullopt;
+    if (uploadingDirectJobs() >= kMaxUploadingDirectJobs)
+        dropStalledDirectJobs();
+    if (uploadingDirectJobs() >= kMaxUploadingDirectJobs)
         return std::nullopt;
     const int id = smallestFreeDirectId();
 
@@ -221,6 +226,7 @@ std::optional<int> JobArray::startReceivingPtpJob(pugi::xml_node data) {
 
     mergeJobs(jobs, Job::Origin::kDirect);
     getPtpJob(id)->setStatus(Job::kUploading);
+    noteDirectJobActivity(id);
     dispatcher_.dispatchJobs();
     return id;
 }
@@ -232,7 +238,42 @@ std::optional<std::string> JobArray::receiveDirectPage(int pageNumber, int jobId
     std::string path = job->receiveDirectPage(pageNumber);
     if (path.empty())
         return std::nullopt;
+    noteDirectJobActivity(jobId);
     return path;
+}
+
+void JobArray::noteDirectJobActivity(int id) {
+    directJobActivity_[id] = clock_();
+}
+
+void JobArray::dropStalledDirectJobs() {
+    const auto now = clock_();
+    std::vector<std::pair<int, Job*>> stalled;
+    for (const auto& [id, job] : directJobs_) {
+        if (job->status() != Job::kUploading)
+            continue;
+        // A job restored from the profile has had no chance yet: its time starts now.
+        const auto [activity, restored] = directJobActivity_.try_emplace(id, now);
+        if (now - activity->second >= kStalledDirectJobAge)
+            stalled.emplace_back(id, job);
+    }
+    if (stalled.empty())
+        return;
+    for (const auto& [id, job] : stalled) {
+        std::error_code error;
+        if (const std::filesystem::path folder = job->getJobDir(); !folder.empty())
+            std::filesystem::remove_all(folder, error);
+        directJobs_.erase(id);
+        directJobActivity_.erase(id);
+        retiredDirectIds_.insert(id);
+        if (job->isNew())
+            --newJobs_;
+        std::erase_if(array_,
+                      [job](const std::unique_ptr<Job>& owned) { return owned.get() == job; });
+    }
+    notifyDelegates(0);
+    if (environment_.saveProfileConfig)
+        environment_.saveProfileConfig();
 }
 
 void JobArray::directJobReceived(int jobId) {

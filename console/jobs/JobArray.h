@@ -6,6 +6,7 @@
 
 #include <pugixml.hpp>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace velmora::console {
@@ -43,10 +45,16 @@ class JobArray : public ProfileSection {
 
     // At most this many direct jobs may be receiving pages at once.
     static constexpr int kMaxUploadingDirectJobs = 16;
+    // When that many are, those that took no page range for this long are given up (with their
+    // pages) for a new one: clients that vanish half way would otherwise lock out everyone.
+    static constexpr std::chrono::minutes kStalledDirectJobAge{10};
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     JobArray(JobDispatcher& dispatcher, Environment environment);
     JobArray(const JobArray&) = delete;
     JobArray& operator=(const JobArray&) = delete;
+    // What "now" is for stalled direct jobs (the steady clock unless set).
+    void setClock(Clock clock) { clock_ = std::move(clock); }
 
     void addDelegate(JobArrayDelegate* delegate);
     void removeDelegate(JobArrayDelegate* delegate);
@@ -95,6 +103,8 @@ class JobArray : public ProfileSection {
     bool directFolderExists(int id) const;
     int smallestFreeDirectId() const;
     int uploadingDirectJobs() const;
+    void noteDirectJobActivity(int id);
+    void dropStalledDirectJobs();
 
     JobDispatcher& dispatcher_;
     Environment environment_;
@@ -103,6 +113,12 @@ class JobArray : public ProfileSection {
     Index serviceJobs_;
     Index directJobs_;
     int32_t newJobs_ = 0;
+    Clock clock_ = [] { return std::chrono::steady_clock::now(); };
+    // When each direct job still receiving pages last took a range (or was opened or restored).
+    std::unordered_map<int, std::chrono::steady_clock::time_point> directJobActivity_;
+    // Ids of direct jobs given up: a request still under way for one of them must never reach
+    // a new job of the same id, so they are not handed out again while the console runs.
+    std::unordered_set<int> retiredDirectIds_;
 };
 
 }  // namespace velmora::console

@@ -212,17 +212,21 @@ TEST_F(HostileClientTest, SixtyFourTricklersLoseTheirSlotsToAnUpload) {
         for (int i = 0; i < 64; ++i) {
             tricklers.emplace_back([&] {
                 DirectClient client(port);
+                // The head is whole, so the request holds a slot; its body then comes one
+                // byte a second: never idle for as long as the limit, never done.
+                const std::string body = "<data>" + std::string(100, ' ') + "</data>";
+                const std::string request = DirectClient::request("POST", "/newjob", "", body);
+                const size_t head = request.size() - body.size();
+                client.send(request.substr(0, head));
                 ++connected;
-                const std::string head = DirectClient::request("GET", "/printers", "", "");
-                // One byte a second: never idle for as long as the limit, never done.
-                for (size_t at = 0; at < head.size() && !stop; ++at) {
-                    if (!client.send(head.substr(at, 1)))
+                for (size_t at = head; at < request.size() && !stop; ++at) {
+                    if (!client.send(request.substr(at, 1)))
                         return;
                     std::this_thread::sleep_for(1000ms);
                 }
             });
         }
-        // Every trickler is in the accept queue before the upload, so it is the 65th.
+        // Every trickler's head is in before the upload's, so the upload is the 65th request.
         for (int wait = 0; wait < 500 && connected < 64; ++wait)
             std::this_thread::sleep_for(10ms);
         std::this_thread::sleep_for(300ms);
@@ -249,30 +253,116 @@ TEST_F(HostileClientTest, SixtyFourTricklersLoseTheirSlotsToAnUpload) {
 }
 
 TEST_F(HostileClientTest, StalledClientIsAnswered408AndDropped) {
-    const uint16_t port = port_;
-    const auto reply = pump([port] {
-        DirectClient client(port);
-        client.send("POST /newjob HTTP/1.1\r\nContent-Length: 100\r\n\r\n<data>");
-        return client.receive(10s);
-    });
-    EXPECT_EQ(reply.status, 408);
-    serveFor(100ms);
-    EXPECT_EQ(server_->connectionCount(), 0u);
+    const int job = openJob();
+    ASSERT_EQ(post(job, "1/1", "bytes 0-99/300", pattern(100)).status, 200);
+    const std::string range = postRequest(job, "1/1", "bytes 100-299/300", pattern(200, 100));
+    const std::vector<std::pair<std::string, std::string>> stalled = {
+        {"NewJobBody", "POST /newjob HTTP/1.1\r\nContent-Length: 100\r\n\r\n<data>"},
+        {"PostRange", range.substr(0, range.size() - 150)},
+        {"Head", "GET /printers HTTP/1.1\r\nHo"},
+    };
+    for (const auto& [name, bytes] : stalled) {
+        SCOPED_TRACE(name);
+        const uint16_t port = port_;
+        const auto reply = pump([port, bytes] {
+            DirectClient client(port);
+            client.send(bytes);
+            return client.receive(10s);
+        });
+        EXPECT_EQ(reply.status, 408);
+        serveFor(100ms);
+        EXPECT_EQ(server_->connectionCount(), 0u);
+        // The stalled range's part was taken back; the page goes on where it was.
+        EXPECT_EQ(stored(job, 1), pattern(100));
+    }
 }
 
-TEST_F(HostileClientTest, SixtyFifthConnectionIsAnswered503AndTheSlotComesBack) {
+TEST_F(HostileClientTest, SixtyFifthRequestIsAnswered503AndTheSlotComesBack) {
     const uint16_t port = port_;
-    std::vector<std::unique_ptr<DirectClient>> idle;
+    std::vector<std::unique_ptr<DirectClient>> busy;
     pump([&] {
-        for (int i = 0; i < 64; ++i)
-            idle.push_back(std::make_unique<DirectClient>(port));
-        // Every idle connection has reached the server once the 65th is turned away.
+        for (int i = 0; i < 64; ++i) {
+            busy.push_back(std::make_unique<DirectClient>(port));
+            busy.back()->send("POST /newjob HTTP/1.1\r\nContent-Length: 100\r\n\r\n<data>");
+        }
+        // Every head has reached the server once the 65th request is turned away.
         std::this_thread::sleep_for(300ms);
     });
     EXPECT_EQ(server_->connectionCount(), 64u);
     EXPECT_EQ(exchange(DirectClient::request("GET", "/hello", "", "")).status, 503);
-    idle.pop_back();
+    busy.pop_back();
     serveFor(200ms);
+    EXPECT_TRUE(helloAnswers());
+}
+
+TEST_F(HostileClientTest, IdleConnectionsBeyondTheRequestLimitDoNotLockOutAnyone) {
+    // With the console's idle limit: none of them times out while the others connect.
+    startServer(HTTPServer::Limits());
+    const uint16_t port = port_;
+    std::vector<std::unique_ptr<DirectClient>> idle;
+    pump([&] {
+        for (int i = 0; i < 200; ++i)
+            idle.push_back(std::make_unique<DirectClient>(port));
+        std::this_thread::sleep_for(300ms);
+    });
+    EXPECT_EQ(server_->connectionCount(), 200u);
+    EXPECT_NE(openJob(), 0);
+    EXPECT_EQ(exchange(DirectClient::request("GET", "/printers", "", "")).status, 200);
+    // Nobody was dropped to make room for those requests.
+    EXPECT_EQ(server_->connectionCount(), 200u);
+}
+
+TEST_F(HostileClientTest, WhenTooManyWaitTheLongestSilentIsClosed) {
+    HTTPServer::Limits few = limits();
+    few.maxWaitingConnections = 3;
+    startServer(few);
+    const uint16_t port = port_;
+    const auto [status, closed] = pump([port] {
+        std::vector<std::unique_ptr<DirectClient>> waiting;
+        auto connect = [&] {
+            waiting.push_back(std::make_unique<DirectClient>(port));
+            std::this_thread::sleep_for(50ms);
+        };
+        for (int i = 0; i < 3; ++i)
+            connect();
+        // A few bytes of a head are no sign of life: the first is still the longest silent.
+        waiting.front()->send("GET /hel");
+        std::this_thread::sleep_for(50ms);
+        DirectClient request(port);
+        request.send(DirectClient::request("GET", "/hello", "", ""));
+        const int answer = request.receive().status;
+        // The request is over, so the fourth fits and the fifth pushes the second out.
+        connect();
+        connect();
+        std::vector<bool> closedNow;
+        for (const auto& client : waiting)
+            closedNow.push_back(client->closedWithin(100ms));
+        return std::pair{answer, closedNow};
+    });
+    EXPECT_EQ(status, 501);
+    EXPECT_EQ(closed, (std::vector<bool>{true, true, false, false, false}));
+}
+
+TEST_F(HostileClientTest, ServerAcceptsAgainAfterRunningOutOfDescriptors) {
+    size_t open = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++open;
+    rlimit previous{};
+    ::getrlimit(RLIMIT_NOFILE, &previous);
+    rlimit tight = previous;
+    tight.rlim_cur = open + 4;
+    std::vector<std::unique_ptr<DirectClient>> clients;
+    ::setrlimit(RLIMIT_NOFILE, &tight);
+    // The clients take every descriptor left before the server accepts any of them.
+    while (clients.size() < 8) {
+        auto client = std::make_unique<DirectClient>(port_);
+        if (!client->connected())
+            break;
+        clients.push_back(std::move(client));
+    }
+    serveFor(300ms);
+    clients.clear();
+    ::setrlimit(RLIMIT_NOFILE, &previous);
     EXPECT_TRUE(helloAnswers());
 }
 
@@ -334,6 +424,36 @@ TEST_F(HostileClientTest, JobDroppedWhileItsRangeArrivesKeepsNothing) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(client.get(), 500);
     EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(HostileClientTest, RangeUnderWayForAJobGivenUpNeverReachesANewJob) {
+    // The range must not time out on its own while the new job is opened and written.
+    startServer(HTTPServer::Limits());
+    auto now = std::chrono::steady_clock::now();
+    jobs_.setClock([&now] { return now; });
+    std::vector<int> ids;
+    for (int i = 0; i < JobArray::kMaxUploadingDirectJobs; ++i)
+        ids.push_back(openJob());
+    const uint16_t port = port_;
+    const std::string slow = postRequest(ids[0], "1/2", "bytes 0-999/1000", pattern(1000));
+    DirectClient stalled(port);
+    pump([&] {
+        stalled.send(slow.substr(0, slow.size() - 500));
+        std::this_thread::sleep_for(200ms);
+    });
+    now += JobArray::kStalledDirectJobAge;
+    const int fresh = openJob();
+    ASSERT_NE(fresh, 0);
+    EXPECT_EQ(jobs_.getPtpJob(ids[0]), nullptr);
+    EXPECT_EQ(post(fresh, "1/2", "bytes 0-999/1000", std::string(1000, 'n')).status, 200);
+    const int late = pump([&] {
+        stalled.send(slow.substr(slow.size() - 500));
+        return stalled.receive().status;
+    });
+    EXPECT_EQ(late, 500);
+    EXPECT_EQ(stored(fresh, 1), std::string(1000, 'n'));
+    EXPECT_EQ(status(fresh), Job::kUploading);
+    EXPECT_FALSE(std::filesystem::exists(pageFile(ids[0], 1).parent_path()));
 }
 
 TEST_F(HostileClientTest, PlantedLinkIsNeverWrittenThrough) {

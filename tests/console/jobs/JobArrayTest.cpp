@@ -6,6 +6,8 @@
 #include "tests/support/ScratchDirectory.h"
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -266,6 +268,48 @@ TEST_F(JobArrayTest, AtMostSixteenDirectJobsReceiveAtOnce) {
     EXPECT_EQ(jobs_.count(), static_cast<size_t>(JobArray::kMaxUploadingDirectJobs));
     jobs_.directJobReceived(ids.front());
     EXPECT_EQ(startDirect("<job/>"), JobArray::kMaxUploadingDirectJobs + 1);
+}
+
+TEST_F(JobArrayTest, StalledDirectJobsGiveTheirPlacesUpToANewOne) {
+    using namespace std::chrono_literals;
+    auto now = std::chrono::steady_clock::now();
+    jobs_.setClock([&now] { return now; });
+    auto storePage = [](const std::optional<std::string>& path) {
+        ASSERT_TRUE(path);
+        std::filesystem::create_directories(std::filesystem::path(*path).parent_path());
+        test::ScratchDirectory::writeFile(*path, "page");
+    };
+    std::vector<int> ids;
+    for (int i = 0; i < JobArray::kMaxUploadingDirectJobs; ++i)
+        ids.push_back(startDirect("<job/>").value_or(-1));
+    const int active = ids[0];
+    const int stalled = ids[1];
+    const int done = ids[2];
+    storePage(jobs_.receiveDirectPage(1, stalled));
+    storePage(jobs_.receiveDirectPage(1, done));
+    jobs_.directJobReceived(done);
+    const int last = *startDirect("<job/>");
+    ASSERT_EQ(startDirect("<job/>"), std::nullopt);
+
+    now += JobArray::kStalledDirectJobAge - 1min;
+    storePage(jobs_.receiveDirectPage(1, active));
+    EXPECT_EQ(startDirect("<job/>"), std::nullopt);
+
+    now += 1min;
+    const std::optional<int> fresh = startDirect("<job/>");
+    ASSERT_TRUE(fresh);
+    // Only the job that took a range lately and the finished one are left beside the new one.
+    EXPECT_EQ(jobs_.count(), 3u);
+    EXPECT_NE(jobs_.getPtpJob(active), nullptr);
+    EXPECT_EQ(jobs_.getPtpJob(done)->status(), Job::kReady);
+    EXPECT_EQ(jobs_.getPtpJob(stalled), nullptr);
+    EXPECT_EQ(jobs_.getPtpJob(last), nullptr);
+    EXPECT_FALSE(
+        std::filesystem::exists(profile_.path() / ("DirectJob" + std::to_string(stalled))));
+    EXPECT_TRUE(std::filesystem::exists(profile_.path() / ("DirectJob" + std::to_string(active))));
+    // The ids given up are not handed out again.
+    EXPECT_EQ(*fresh, last + 1);
+    EXPECT_EQ(saves_, 2);
 }
 
 TEST_F(JobArrayTest, ADirectJobHoldsAtMostTenThousandPages) {
