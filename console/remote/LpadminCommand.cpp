@@ -18,8 +18,8 @@ const char* QueueOperation::kindName(Kind kind) {
     return "unknown";
 }
 
-std::filesystem::path LpadminCommand::ppdPath(const std::filesystem::path& systemDir, bool duplex) {
-    return systemDir / (duplex ? kDuplexPpdName : kGeneratedPpdName);
+std::filesystem::path LpadminCommand::ppdPath(const Settings& settings, bool duplex) {
+    return duplex ? settings.duplexPpd : settings.systemDir / kGeneratedPpdName;
 }
 
 std::vector<std::string> LpadminCommand::arguments(const QueueOperation& operation,
@@ -37,7 +37,7 @@ std::vector<std::string> LpadminCommand::arguments(const QueueOperation& operati
         arguments.push_back("-E");
     if (operation.kind != Kind::Rename) {
         arguments.insert(arguments.end(), {"-v", std::string(QueueNames::kDeviceUri), "-P",
-                                           ppdPath(settings.systemDir, operation.duplex).string()});
+                                           ppdPath(settings, operation.duplex).string()});
     }
     if (operation.kind != Kind::SwitchPpd)
         arguments.insert(arguments.end(), {"-D", operation.description});

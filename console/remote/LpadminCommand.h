@@ -15,7 +15,11 @@ class LpadminCommand {
     struct Settings {
         std::string lpadminPath = "/usr/sbin/lpadmin";
         std::string server;  // "" for the system's scheduler, else passed with -h
+        // Holds the PPD that the user's console generates.
         std::filesystem::path systemDir;
+        // The duplex PPD never changes, so it stays where the installation put it, writable by
+        // root alone; a copy in the shared folder would be anybody's to plant first.
+        std::filesystem::path duplexPpd = VELMORA_DUPLEX_PPD_PATH;
         // The scheduler policy that checks who submits a job; "" for the default policy.
         std::string opPolicy;
     };
@@ -25,7 +29,7 @@ class LpadminCommand {
 
     static std::vector<std::string> arguments(const QueueOperation& operation,
                                               const Settings& settings);
-    static std::filesystem::path ppdPath(const std::filesystem::path& systemDir, bool duplex);
+    static std::filesystem::path ppdPath(const Settings& settings, bool duplex);
 };
 
 }  // namespace velmora::console

@@ -22,9 +22,11 @@ std::string lastLine(const std::string& output) {
 
 }  // namespace
 
-QueueChanger::Settings QueueChanger::installedSettings(std::filesystem::path systemDir) {
+QueueChanger::Settings QueueChanger::installedSettings(std::filesystem::path systemDir,
+                                                       std::filesystem::path duplexPpd) {
     Settings settings;
     settings.lpadmin.systemDir = std::move(systemDir);
+    settings.lpadmin.duplexPpd = std::move(duplexPpd);
     settings.lpadmin.opPolicy = VELMORA_QUEUE_POLICY;
     settings.viaHelper = !mayAdministerDirectly();
     settings.helperPath = VELMORA_QUEUE_HELPER_PATH;

@@ -24,8 +24,10 @@ class QueueChanger {
     };
 
     // The installed console's: lpadmin directly when this user may administer the scheduler,
-    // else the installed helper; the shared folder's PPDs and our scheduler policy either way.
-    static Settings installedSettings(std::filesystem::path systemDir);
+    // else the installed helper; the shared folder's generated PPD, the installed duplex PPD
+    // (`duplexPpd`) and our scheduler policy either way.
+    static Settings installedSettings(std::filesystem::path systemDir,
+                                      std::filesystem::path duplexPpd = VELMORA_DUPLEX_PPD_PATH);
 
     explicit QueueChanger(Settings settings) : settings_(std::move(settings)) {}
 

@@ -20,13 +20,13 @@ int QueueHelper::run(std::span<const std::string> arguments,
     direct.lpadmin = settings;
     if (!QueueChanger::mayApply(*operation, *queues, error))
         return 2;
+    // Only the generated PPD comes from the shared folder; the duplex one is the installed file.
     std::unique_ptr<TrustedPpdCopy> ppd;
-    if (operation->kind == QueueOperation::Kind::Add ||
-        operation->kind == QueueOperation::Kind::SwitchPpd) {
-        ppd = TrustedPpdCopy::make(
-            settings.systemDir,
-            operation->duplex ? LpadminCommand::kDuplexPpdName : LpadminCommand::kGeneratedPpdName,
-            requester, error);
+    if ((operation->kind == QueueOperation::Kind::Add ||
+         operation->kind == QueueOperation::Kind::SwitchPpd) &&
+        !operation->duplex) {
+        ppd = TrustedPpdCopy::make(settings.systemDir, LpadminCommand::kGeneratedPpdName, requester,
+                                   error);
         if (!ppd)
             return 2;
         direct.lpadmin.systemDir = ppd->folder();

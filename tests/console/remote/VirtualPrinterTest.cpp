@@ -56,7 +56,6 @@ class VirtualPrinterTest : public ::testing::Test {
         previousSink_ = Logger::setSink(log_);
         ::chmod(scratch_.path().c_str(), 0755);
         fs::create_directories(systemDir());
-        fs::copy_file(VELMORA_DUPLEX_PPD, systemDir() / "Velmora_duplex.ppd");
         writeGeneratedPpd("Letter");
         ScratchDirectory::writeFile(systemDir() / "ppd_version", kVersion);
     }
@@ -89,6 +88,7 @@ class VirtualPrinterTest : public ::testing::Test {
         VirtualPrinter::Settings settings;
         settings.changer.lpadmin.server = cupsd_->socketPath();
         settings.changer.lpadmin.systemDir = systemDir();
+        settings.changer.lpadmin.duplexPpd = VELMORA_DUPLEX_PPD;
         settings.changer.lpadmin.opPolicy = "velmora";
         settings.appVersion = kVersion;
         return settings;
