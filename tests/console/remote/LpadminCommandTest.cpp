@@ -18,6 +18,7 @@ std::string ppdArgument(const std::vector<std::string>& arguments) {
 TEST(LpadminCommandTest, OnlyTheGeneratedPpdComesFromTheSharedFolder) {
     LpadminCommand::Settings settings;
     settings.systemDir = "/var/lib/velmora";
+    settings.ppdOwner = "alice";
     settings.duplexPpd = "/usr/share/velmora/Velmora_duplex.ppd";
     struct Case {
         QueueOperation::Kind kind;
@@ -26,9 +27,9 @@ TEST(LpadminCommandTest, OnlyTheGeneratedPpdComesFromTheSharedFolder) {
     };
     using Kind = QueueOperation::Kind;
     for (const Case& c :
-         std::vector<Case>{{Kind::Add, false, "/var/lib/velmora/Velmora.ppd"},
+         std::vector<Case>{{Kind::Add, false, "/var/lib/velmora/Velmora.alice.ppd"},
                            {Kind::Add, true, "/usr/share/velmora/Velmora_duplex.ppd"},
-                           {Kind::SwitchPpd, false, "/var/lib/velmora/Velmora.ppd"},
+                           {Kind::SwitchPpd, false, "/var/lib/velmora/Velmora.alice.ppd"},
                            {Kind::SwitchPpd, true, "/usr/share/velmora/Velmora_duplex.ppd"},
                            {Kind::Rename, true, ""},
                            {Kind::Remove, true, ""}}) {
