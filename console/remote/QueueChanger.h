@@ -7,6 +7,7 @@
 #include "console/remote/CupsQueueList.h"
 #include "console/remote/LpadminCommand.h"
 #include "console/remote/QueueOperation.h"
+#include "console/remote/TrustedPpdCopy.h"
 
 namespace velmora::console {
 
@@ -37,6 +38,13 @@ class QueueChanger {
     // Whether `operation` may act on the scheduler whose queues are `queues`.
     static bool mayApply(const QueueOperation& operation,
                          const std::vector<CupsQueueList::Queue>& queues, std::string& error);
+    // For an operation that installs the generated PPD: a checked copy of `user`'s own from
+    // `lpadmin`'s shared folder, with `lpadmin` pointed at the copy. Anyone may add files to
+    // that folder, so lpadmin never reads it there. True with no copy for other operations;
+    // false (and the reason in `error`) when the PPD is not to be trusted.
+    static bool takeTrustedPpd(const QueueOperation& operation, uid_t user,
+                               LpadminCommand::Settings& lpadmin,
+                               std::unique_ptr<TrustedPpdCopy>& copy, std::string& error);
     // Root, or a member of the group that the scheduler lets administer it.
     static bool mayAdministerDirectly(const std::string& adminGroup = "lpadmin");
 

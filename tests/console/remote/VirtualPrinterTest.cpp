@@ -455,6 +455,31 @@ TEST_F(VirtualPrinterTest, TheHelperInstallsNoPpdAnotherUserPlanted) {
     }
 }
 
+// Anyone may create the file a user's console writes its PPD to before that console does; the
+// console, running lpadmin itself, must then not hand lpadmin the stranger's PPD either.
+TEST_F(VirtualPrinterTest, AConsoleInstallsNoPpdAnotherUserPlantedUnderItsName) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "Files of another user need root";
+    const fs::path own = Config(systemDir()).getPPDFileName();
+    ASSERT_EQ(::chown(own.c_str(), ::getpwnam("nobody")->pw_uid, static_cast<gid_t>(-1)), 0);
+    {
+        VirtualPrinter printer(settings());
+        printer.compareSharedAndVirtual({{"abc", "Office", true, false}});
+        printer.waitUntilIdle();
+    }
+    EXPECT_FALSE(facts("Velmora_abc").exists);
+    EXPECT_TRUE(
+        log_->contains(LogLevel::Error, "Queue add Velmora_abc: The PPD " + own.string() +
+                                            " belongs to another user or is open to others"));
+    // The same file back in its user's hands is taken, and duplex queues never needed it.
+    ASSERT_EQ(::chown(own.c_str(), ::geteuid(), static_cast<gid_t>(-1)), 0);
+    VirtualPrinter printer(settings());
+    printer.compareSharedAndVirtual({{"abc", "Office", true, false}, {"def", "Laser", true, true}});
+    printer.waitUntilIdle();
+    EXPECT_TRUE(facts("Velmora_abc").exists);
+    EXPECT_TRUE(facts("Velmora_def").exists);
+}
+
 // The backend sends a job with the service account of the user the scheduler names; our policy
 // makes the scheduler check that name against the client's own user id.
 TEST_F(VirtualPrinterTest, NoLocalUserSubmitsAJobInAnotherUsersName) {
