@@ -276,7 +276,7 @@ console_pids+=($!)
 wait_for 60 in_root lpstat -p "$remote_queue" ||
     fail "bob's console did not make $remote_queue: $(cat "$work/console-bob.log")"
 in_root lpstat -v "$remote_queue"
-in_root lpoptions -p "$remote_queue" | tr ' ' '\n' | grep -E '^(printer-op-policy|printer-is-shared|device-uri)='
+in_root lpoptions -p "$remote_queue" | tr ' ' '\n' | grep -E '^(printer-is-shared|device-uri)='
 
 step "bob prints a three-page PDF: lp -d $remote_queue"
 python3 scripts/demo/make_pdf.py "$work/document.pdf" 3
@@ -302,8 +302,24 @@ pdfinfo "$root$printed" | grep -E '^(Pages|Page size|Producer|Creator):'
 for page in 1 2 3; do
     pdfinfo -f "$page" -l "$page" "$root$printed" | grep "^Page *$page size"
 done
-pdftoppm -r 30 -f 1 -l 1 -singlefile -gray "$root$printed" "$work/page-1"
-echo "first page at 30 dpi: $(head -c 20 "$work/page-1.pgm" | head -2 | tr '\n' ' ')"
+# Each page carries ink, not just a blank sheet of the right size.
+pdftoppm -r 30 -gray "$root$printed" "$work/page"
+python3 - "$work"/page-*.pgm <<'INK'
+import sys
+for name in sys.argv[1:]:
+    with open(name, "rb") as image:
+        data = image.read()
+    header = data.split(maxsplit=4)  # P5, width, height, maximum value, pixels
+    width, height = int(header[1]), int(header[2])
+    pixels = data[-width * height:]
+    dark = sum(1 for value in pixels if value < 128)
+    print(f"{name.rsplit('/', 1)[-1]}: {width}x{height} at 30 dpi, {100 * dark / len(pixels):.1f}% dark")
+    if dark == 0:
+        sys.exit(f"{name}: a blank page")
+INK
+echo "the queue's policy in the scheduler's configuration:"
+in_root sed -n "/^<Printer $remote_queue>/,/^<\/Printer>/p" /etc/cups/printers.conf |
+    grep -E '^(DeviceURI|OpPolicy|Shared) '
 echo "--- alice's console (last lines)"; tail -15 "$work/console-alice.log"
 echo "--- bob's console (last lines)"; tail -15 "$work/console-bob.log"
 
