@@ -317,11 +317,17 @@ for name in sys.argv[1:]:
     if dark == 0:
         sys.exit(f"{name}: a blank page")
 INK
-echo "the queue's policy in the scheduler's configuration:"
-in_root sed -n "/^<Printer $remote_queue>/,/^<\/Printer>/p" /etc/cups/printers.conf |
-    grep -E '^(DeviceURI|OpPolicy|Shared) '
 echo "--- alice's console (last lines)"; tail -15 "$work/console-alice.log"
 echo "--- bob's console (last lines)"; tail -15 "$work/console-bob.log"
+
+step "The queue as the scheduler keeps it (written within its 30 s cleaning interval)"
+queue_written() {
+    sed -n "/^<Printer $remote_queue>/,/^<\/Printer>/p" "$root/etc/cups/printers.conf" |
+        grep -q '^OpPolicy velmora$'
+}
+wait_for 60 queue_written || fail "$remote_queue does not have the velmora policy"
+sed -n "/^<Printer $remote_queue>/,/^<\/Printer>/p" "$root/etc/cups/printers.conf" |
+    grep -E '^(<Printer|DeviceURI|OpPolicy|Shared) '
 
 step "Consoles stop on SIGTERM"
 for pid in "${console_pids[@]}"; do
