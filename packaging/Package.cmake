@@ -13,9 +13,16 @@ add_custom_command(OUTPUT ${VELMORA_DEB_DOC_DIR}/changelog.gz
     COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
             > ${VELMORA_DEB_DOC_DIR}/changelog.gz
     DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog)
-add_custom_target(velmora-deb-doc ALL DEPENDS ${VELMORA_DEB_DOC_DIR}/changelog.gz)
+# Manual pages are read compressed, made as reproducibly as the changelog.
+add_custom_command(OUTPUT ${VELMORA_DEB_DOC_DIR}/velmora.1.gz
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/man/velmora.1
+            > ${VELMORA_DEB_DOC_DIR}/velmora.1.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/man/velmora.1)
+add_custom_target(velmora-deb-doc ALL
+    DEPENDS ${VELMORA_DEB_DOC_DIR}/changelog.gz ${VELMORA_DEB_DOC_DIR}/velmora.1.gz)
 install(FILES ${VELMORA_DEB_DOC_DIR}/copyright ${VELMORA_DEB_DOC_DIR}/changelog.gz
     DESTINATION share/doc/velmora)
+install(FILES ${VELMORA_DEB_DOC_DIR}/velmora.1.gz DESTINATION share/man/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velmora)

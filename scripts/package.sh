@@ -14,6 +14,18 @@ cmake --build "$build" -j "${VELMORA_JOBS:-$(nproc)}"
 (cd "$build" && cpack -G DEB)
 deb="$(ls "$build"/velmora_*_amd64.deb)"
 echo "package: $deb"
+# The package build compiles only what ships: a program built here but missing from the package
+# is build time (and a dependency) spent for nothing.
+shipped="$(dpkg-deb -c "$deb" | awk '{ print $NF }' | xargs -n1 basename)"
+unshipped=0
+while IFS= read -r program; do
+    if ! grep -qxF "$(basename "$program")" <<<"$shipped"; then
+        echo "built but not in the package: $program (left from an older build? remove $build)" >&2
+        unshipped=1
+    fi
+done < <(find "$build" \( -name CMakeFiles -o -name _CPack_Packages \) -prune -o \
+    -type f -perm -u+x -exec sh -c 'head -c4 "$1" | grep -q ELF' sh {} \; -print)
+[ "$unshipped" = 0 ]
 if [ "${1:-}" != "--no-lintian" ]; then
     # Errors fail the build; the warnings left are explained in the README.
     lintian --fail-on error "$deb"

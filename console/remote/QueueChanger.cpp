@@ -7,6 +7,7 @@
 #include "console/remote/ProcessRunner.h"
 #include "console/remote/QueueHelperRequest.h"
 #include "console/remote/QueueNames.h"
+#include "core/config/Config.h"
 
 namespace velmora::console {
 
@@ -22,9 +23,11 @@ std::string lastLine(const std::string& output) {
 
 }  // namespace
 
-QueueChanger::Settings QueueChanger::installedSettings(std::filesystem::path systemDir) {
+QueueChanger::Settings QueueChanger::installedSettings(std::filesystem::path systemDir,
+                                                       std::filesystem::path duplexPpd) {
     Settings settings;
     settings.lpadmin.systemDir = std::move(systemDir);
+    settings.lpadmin.duplexPpd = std::move(duplexPpd);
     settings.lpadmin.opPolicy = VELMORA_QUEUE_POLICY;
     settings.viaHelper = !mayAdministerDirectly();
     settings.helperPath = VELMORA_QUEUE_HELPER_PATH;
@@ -58,9 +61,34 @@ bool QueueChanger::apply(const QueueOperation& operation,
     return settings_.viaHelper ? runThroughHelper(operation, error) : runDirectly(operation, error);
 }
 
+bool QueueChanger::takeTrustedPpd(const QueueOperation& operation, uid_t user,
+                                  LpadminCommand::Settings& lpadmin,
+                                  std::unique_ptr<TrustedPpdCopy>& copy, std::string& error) {
+    using Kind = QueueOperation::Kind;
+    if ((operation.kind != Kind::Add && operation.kind != Kind::SwitchPpd) || operation.duplex)
+        return true;
+    const std::string owner =
+        lpadmin.ppdOwner.empty() ? Config::userNameOf(user) : lpadmin.ppdOwner;
+    const std::string fileName = Config::ppdFileNameForUser(owner);
+    if (fileName.empty()) {
+        error = "The user has no name that can name a PPD";
+        return false;
+    }
+    copy = TrustedPpdCopy::make(lpadmin.systemDir, fileName, user, error);
+    if (!copy)
+        return false;
+    lpadmin.systemDir = copy->folder();
+    lpadmin.ppdOwner = owner;
+    return true;
+}
+
 bool QueueChanger::runDirectly(const QueueOperation& operation, std::string& error) const {
-    const auto result = ProcessRunner::run(LpadminCommand::arguments(operation, settings_.lpadmin),
-                                           settings_.timeout);
+    LpadminCommand::Settings lpadmin = settings_.lpadmin;
+    std::unique_ptr<TrustedPpdCopy> ppd;
+    if (!takeTrustedPpd(operation, ::getuid(), lpadmin, ppd, error))
+        return false;
+    const auto result =
+        ProcessRunner::run(LpadminCommand::arguments(operation, lpadmin), settings_.timeout);
     if (result.succeeded())
         return true;
     if (!result.started)

@@ -7,6 +7,7 @@
 #include "console/remote/CupsQueueList.h"
 #include "console/remote/LpadminCommand.h"
 #include "console/remote/QueueOperation.h"
+#include "console/remote/TrustedPpdCopy.h"
 
 namespace velmora::console {
 
@@ -24,8 +25,10 @@ class QueueChanger {
     };
 
     // The installed console's: lpadmin directly when this user may administer the scheduler,
-    // else the installed helper; the shared folder's PPDs and our scheduler policy either way.
-    static Settings installedSettings(std::filesystem::path systemDir);
+    // else the installed helper; the shared folder's generated PPD, the installed duplex PPD
+    // (`duplexPpd`) and our scheduler policy either way.
+    static Settings installedSettings(std::filesystem::path systemDir,
+                                      std::filesystem::path duplexPpd = VELMORA_DUPLEX_PPD_PATH);
 
     explicit QueueChanger(Settings settings) : settings_(std::move(settings)) {}
 
@@ -35,6 +38,13 @@ class QueueChanger {
     // Whether `operation` may act on the scheduler whose queues are `queues`.
     static bool mayApply(const QueueOperation& operation,
                          const std::vector<CupsQueueList::Queue>& queues, std::string& error);
+    // For an operation that installs the generated PPD: a checked copy of `user`'s own from
+    // `lpadmin`'s shared folder, with `lpadmin` pointed at the copy. Anyone may add files to
+    // that folder, so lpadmin never reads it there. True with no copy for other operations;
+    // false (and the reason in `error`) when the PPD is not to be trusted.
+    static bool takeTrustedPpd(const QueueOperation& operation, uid_t user,
+                               LpadminCommand::Settings& lpadmin,
+                               std::unique_ptr<TrustedPpdCopy>& copy, std::string& error);
     // Root, or a member of the group that the scheduler lets administer it.
     static bool mayAdministerDirectly(const std::string& adminGroup = "lpadmin");
 

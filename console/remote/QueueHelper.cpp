@@ -3,7 +3,6 @@
 #include "console/remote/CupsQueueList.h"
 #include "console/remote/QueueChanger.h"
 #include "console/remote/QueueHelperRequest.h"
-#include "console/remote/TrustedPpdCopy.h"
 
 namespace velmora::console {
 
@@ -20,17 +19,12 @@ int QueueHelper::run(std::span<const std::string> arguments,
     direct.lpadmin = settings;
     if (!QueueChanger::mayApply(*operation, *queues, error))
         return 2;
+    // Only the requester's own generated PPD comes from the shared folder (lpadmin then reads
+    // the helper's copy, which is root's); the duplex one is the installed file.
+    direct.lpadmin.ppdOwner.clear();
     std::unique_ptr<TrustedPpdCopy> ppd;
-    if (operation->kind == QueueOperation::Kind::Add ||
-        operation->kind == QueueOperation::Kind::SwitchPpd) {
-        ppd = TrustedPpdCopy::make(
-            settings.systemDir,
-            operation->duplex ? LpadminCommand::kDuplexPpdName : LpadminCommand::kGeneratedPpdName,
-            requester, error);
-        if (!ppd)
-            return 2;
-        direct.lpadmin.systemDir = ppd->folder();
-    }
+    if (!QueueChanger::takeTrustedPpd(*operation, requester, direct.lpadmin, ppd, error))
+        return 2;
     return QueueChanger(direct).apply(*operation, *queues, error) ? 0 : 1;
 }
 

@@ -11,7 +11,8 @@ namespace velmora::console {
 
 // The privileged queue helper that pkexec starts as root: it accepts only the requests of
 // QueueHelperRequest, only for queues that are ours (or not there yet, for an add), and runs
-// lpadmin for them with the PPDs of its own shared folder and the scheduler policy of ours.
+// lpadmin for them with the requester's generated PPD from its own shared folder (or the
+// installed duplex PPD) and the scheduler policy of ours.
 class QueueHelper {
   public:
     // `arguments` without the program name; `requester` is the user pkexec ran it for. 0 when

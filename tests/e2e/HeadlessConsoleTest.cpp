@@ -133,9 +133,6 @@ class HeadlessConsoleTest : public ::testing::Test {
     // setup file with his token and profile name, and the profile naming the queue's public id.
     void writeSetupAndProfile() {
         fs::create_directories(systemDir() / kProfile);
-        // Bob's own shared printer is in his list too, so his console keeps a queue for it,
-        // with the PPD an installation puts into the shared folder.
-        fs::copy_file(VELMORA_DUPLEX_PPD, systemDir() / "Velmora_duplex.ppd");
         ::chmod((systemDir() / kProfile).c_str(), 0700);
         const std::string user = Config(systemDir()).currentUserName();
         ASSERT_FALSE(user.empty());
@@ -162,7 +159,8 @@ class HeadlessConsoleTest : public ::testing::Test {
         ::chmod((scratch_ / "runtime").c_str(), 0700);
         console_ = std::make_unique<BackgroundProcess>(
             std::vector<std::string>{VELMORA_TESTABLE_PATH, "--headless", "--system-dir",
-                                     systemDir().string(), "--direct-port", "0", "--runtime-dir",
+                                     systemDir().string(), "--duplex-ppd", VELMORA_DUPLEX_PPD,
+                                     "--direct-port", "0", "--runtime-dir",
                                      (scratch_ / "runtime").string()},
             cupsd_.environment(), scratch_ / "console.log");
     }

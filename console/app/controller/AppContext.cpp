@@ -58,8 +58,8 @@ void AppContext::shutdown() {
 
 VirtualPrinter::Settings AppContext::queueSettings(const Options& options) {
     VirtualPrinter::Settings settings;
-    settings.changer =
-        options.queueChanger.value_or(QueueChanger::installedSettings(options.systemDir));
+    settings.changer = options.queueChanger.value_or(
+        QueueChanger::installedSettings(options.systemDir, options.duplexPpd));
     settings.appVersion = VELMORA_VERSION;
     return settings;
 }

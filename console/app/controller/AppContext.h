@@ -34,7 +34,8 @@ class AppContext {
   public:
     struct Options {
         std::filesystem::path systemDir = Config::defaultSystemDir();
-        std::string userName;  // "" for the process's own
+        std::filesystem::path duplexPpd = VELMORA_DUPLEX_PPD_PATH;  // the installed one
+        std::string userName;                                       // "" for the process's own
         bool headless = false;
         bool startHidden = false;                 // the window waits in the tray (a start at login)
         uint16_t directPort = HTTPServer::kPort;  // 0: any free port

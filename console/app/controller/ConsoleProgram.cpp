@@ -37,7 +37,8 @@ constexpr const char* kUsage =
     "  --headless  run without a window (print server); log lines also go to standard error\n"
     "  --hidden    start with the window hidden in the tray (as the start at login does)\n";
 constexpr const char* kTestUsage =
-    "test options: --system-dir DIR, --direct-port N (0: any), --runtime-dir DIR\n";
+    "test options: --system-dir DIR, --duplex-ppd FILE, --direct-port N (0: any), "
+    "--runtime-dir DIR\n";
 
 std::optional<uint16_t> portFrom(std::string_view text) {
     unsigned value = 0;
@@ -59,8 +60,8 @@ std::optional<ConsoleProgram::Options> ConsoleProgram::parse(
             value = name.substr(equals + 1);
             name.resize(equals);
         }
-        const bool takesValue = testOptions && (name == "--system-dir" || name == "--direct-port" ||
-                                                name == "--runtime-dir");
+        const bool takesValue = testOptions && (name == "--system-dir" || name == "--duplex-ppd" ||
+                                                name == "--direct-port" || name == "--runtime-dir");
         if (takesValue && !value) {
             if (index + 1 == arguments.size()) {
                 error = name + " needs a value";
@@ -76,6 +77,8 @@ std::optional<ConsoleProgram::Options> ConsoleProgram::parse(
             options.help = true;
         } else if (takesValue && name == "--system-dir" && !value->empty()) {
             options.context.systemDir = *value;
+        } else if (takesValue && name == "--duplex-ppd" && !value->empty()) {
+            options.context.duplexPpd = *value;
         } else if (takesValue && name == "--runtime-dir" && !value->empty()) {
             options.runtimeDir = *value;
         } else if (takesValue && name == "--direct-port") {

@@ -56,9 +56,8 @@ class VirtualPrinterTest : public ::testing::Test {
         previousSink_ = Logger::setSink(log_);
         ::chmod(scratch_.path().c_str(), 0755);
         fs::create_directories(systemDir());
-        fs::copy_file(VELMORA_DUPLEX_PPD, systemDir() / "Velmora_duplex.ppd");
         writeGeneratedPpd("Letter");
-        ScratchDirectory::writeFile(systemDir() / "ppd_version", kVersion);
+        ScratchDirectory::writeFile(versionFile(), kVersion);
     }
     void TearDown() override {
         if (!cupsd_->running())
@@ -69,6 +68,9 @@ class VirtualPrinterTest : public ::testing::Test {
     }
 
     fs::path systemDir() const { return scratch_ / "system"; }
+    fs::path versionFile() const {
+        return systemDir() / ("ppd_version." + Config(systemDir()).currentUserName());
+    }
 
     void writeGeneratedPpd(const std::string& paperFormat) {
         pugi::xml_document document;
@@ -89,6 +91,7 @@ class VirtualPrinterTest : public ::testing::Test {
         VirtualPrinter::Settings settings;
         settings.changer.lpadmin.server = cupsd_->socketPath();
         settings.changer.lpadmin.systemDir = systemDir();
+        settings.changer.lpadmin.duplexPpd = VELMORA_DUPLEX_PPD;
         settings.changer.lpadmin.opPolicy = "velmora";
         settings.appVersion = kVersion;
         return settings;
@@ -344,13 +347,13 @@ TEST_F(VirtualPrinterTest, ANewVersionPointsEveryQueueAtTheCurrentPpdOnce) {
         EXPECT_TRUE(log_->contains(LogLevel::Default, "Update PPDs: skip; already up to date."));
     }
     // A trailing line feed makes it another version.
-    ScratchDirectory::writeFile(systemDir() / "ppd_version", std::string(kVersion) + "\n");
+    ScratchDirectory::writeFile(versionFile(), std::string(kVersion) + "\n");
     VirtualPrinter printer(settings());
     printer.waitUntilIdle();
     EXPECT_EQ(facts("Velmora_abc").defaultPageSize, "A4");
     EXPECT_FALSE(facts("Velmora_abc").hasDefaultDuplex);
     EXPECT_TRUE(facts("Velmora_def").hasDefaultDuplex);
-    EXPECT_EQ(ScratchDirectory::readFile(systemDir() / "ppd_version"), kVersion);
+    EXPECT_EQ(ScratchDirectory::readFile(versionFile()), kVersion);
     EXPECT_FALSE(printer.needToUpdatePPDs());
     EXPECT_TRUE(log_->contains(
         LogLevel::Default, "Update PPD for printer Office (Velmora) (id Velmora_abc) duplex: no"));
@@ -359,7 +362,7 @@ TEST_F(VirtualPrinterTest, ANewVersionPointsEveryQueueAtTheCurrentPpdOnce) {
 TEST_F(VirtualPrinterTest, AStrayQueueNamedVelmoraIsRemovedOnlyWhenItPrintsToUs) {
     ASSERT_EQ(cupsd_
                   ->command({"lpadmin", "-p", "Velmora", "-E", "-v", "velmora:/", "-P",
-                             (systemDir() / "Velmora.ppd").string()})
+                             Config(systemDir()).getPPDFileName().string()})
                   .exitStatus,
               0);
     addForeign("velmora", "x");  // the same queue name to the scheduler: repointed elsewhere
@@ -421,9 +424,8 @@ TEST_F(VirtualPrinterTest, TheHelperInstallsNoPpdAnotherUserPlanted) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "Files of another user need root";
     const uid_t nobody = ::getpwnam("nobody")->pw_uid;
-    const fs::path shared = systemDir() / "Velmora.ppd";
     const fs::path elsewhere = scratch_ / "elsewhere.ppd";
-    fs::copy_file(shared, elsewhere);
+    fs::copy_file(Config(systemDir()).getPPDFileName(), elsewhere);
     const LpadminCommand::Settings lpadmin = settings().changer.lpadmin;
     const std::vector<std::string> add = {"add", "Velmora_new", "plain", "New (Velmora)"};
     struct Case {
@@ -436,6 +438,9 @@ TEST_F(VirtualPrinterTest, TheHelperInstallsNoPpdAnotherUserPlanted) {
     for (const Case& c : std::vector<Case>{{"another user's", false, nobody, 0, 2},
                                            {"a link out of the folder", true, 0, 0, 2},
                                            {"the requester's own", false, nobody, nobody, 0}}) {
+        // Where the helper looks for the requester's PPD.
+        const fs::path shared =
+            systemDir() / Config::ppdFileNameForUser(Config::userNameOf(c.requester));
         fs::remove(shared);
         if (c.link)
             fs::create_symlink(elsewhere, shared);
@@ -448,6 +453,31 @@ TEST_F(VirtualPrinterTest, TheHelperInstallsNoPpdAnotherUserPlanted) {
         EXPECT_EQ(facts("Velmora_new").exists, c.status == 0) << c.name;
         cupsd_->command({"lpadmin", "-x", "Velmora_new"});
     }
+}
+
+// Anyone may create the file a user's console writes its PPD to before that console does; the
+// console, running lpadmin itself, must then not hand lpadmin the stranger's PPD either.
+TEST_F(VirtualPrinterTest, AConsoleInstallsNoPpdAnotherUserPlantedUnderItsName) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "Files of another user need root";
+    const fs::path own = Config(systemDir()).getPPDFileName();
+    ASSERT_EQ(::chown(own.c_str(), ::getpwnam("nobody")->pw_uid, static_cast<gid_t>(-1)), 0);
+    {
+        VirtualPrinter printer(settings());
+        printer.compareSharedAndVirtual({{"abc", "Office", true, false}});
+        printer.waitUntilIdle();
+    }
+    EXPECT_FALSE(facts("Velmora_abc").exists);
+    EXPECT_TRUE(
+        log_->contains(LogLevel::Error, "Queue add Velmora_abc: The PPD " + own.string() +
+                                            " belongs to another user or is open to others"));
+    // The same file back in its user's hands is taken, and duplex queues never needed it.
+    ASSERT_EQ(::chown(own.c_str(), ::geteuid(), static_cast<gid_t>(-1)), 0);
+    VirtualPrinter printer(settings());
+    printer.compareSharedAndVirtual({{"abc", "Office", true, false}, {"def", "Laser", true, true}});
+    printer.waitUntilIdle();
+    EXPECT_TRUE(facts("Velmora_abc").exists);
+    EXPECT_TRUE(facts("Velmora_def").exists);
 }
 
 // The backend sends a job with the service account of the user the scheduler names; our policy

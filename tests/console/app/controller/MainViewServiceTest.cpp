@@ -91,7 +91,6 @@ class MainViewServiceTest : public ::testing::Test {
         service_->post("/_ref/reset", "");
         previousSink_ = Logger::setSink(log_);
         ::chmod(system_.path().c_str(), 0755);
-        fs::copy_file(VELMORA_DUPLEX_PPD, system_ / "Velmora_duplex.ppd");
     }
     void TearDown() override {
         if (!cupsd_->running())
@@ -124,6 +123,7 @@ class MainViewServiceTest : public ::testing::Test {
         QueueChanger::Settings changer;
         changer.lpadmin.server = cupsd_->socketPath();
         changer.lpadmin.systemDir = system_.path();
+        changer.lpadmin.duplexPpd = VELMORA_DUPLEX_PPD;
         changer.lpadmin.opPolicy = "velmora";
         options.queueChanger = changer;
         options.deliveryPause = deliveryPause_;

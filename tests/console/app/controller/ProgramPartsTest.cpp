@@ -74,6 +74,7 @@ TEST(ConsoleProgramTest, TheInstalledProgramTakesNoTestSettings) {
     EXPECT_FALSE(hidden->context.headless);
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"--system-dir", "/tmp"},
+          {"--duplex-ppd=/tmp/planted.ppd"},
           {"--direct-port=1"},
           {"--runtime-dir=/tmp"},
           {"--headless=yes"},
@@ -86,11 +87,13 @@ TEST(ConsoleProgramTest, TheInstalledProgramTakesNoTestSettings) {
 
 TEST(ConsoleProgramTest, TheTestTwinTakesTheSharedFolderAndPort) {
     std::string error;
-    const auto options = ConsoleProgram::parse(
-        {"--headless", "--system-dir", "/srv/v", "--direct-port=0", "--runtime-dir=/run/x"}, true,
-        error);
+    const auto options =
+        ConsoleProgram::parse({"--headless", "--system-dir", "/srv/v", "--direct-port=0",
+                               "--runtime-dir=/run/x", "--duplex-ppd", "/src/Velmora_duplex.ppd"},
+                              true, error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->context.systemDir, "/srv/v");
+    EXPECT_EQ(options->context.duplexPpd, "/src/Velmora_duplex.ppd");
     EXPECT_EQ(options->context.directPort, 0);
     EXPECT_EQ(options->runtimeDir, std::filesystem::path("/run/x"));
     for (const std::vector<std::string>& arguments :
@@ -98,7 +101,8 @@ TEST(ConsoleProgramTest, TheTestTwinTakesTheSharedFolderAndPort) {
           {"--direct-port=-1"},
           {"--direct-port=8032x"},
           {"--system-dir"},
-          {"--system-dir="}}) {
+          {"--system-dir="},
+          {"--duplex-ppd="}}) {
         EXPECT_FALSE(ConsoleProgram::parse(arguments, true, error)) << arguments.front();
     }
 }

@@ -97,8 +97,7 @@ class SetupRemoteControllerTest : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(provider_.loginWithToken(error)) << error;
         ASSERT_NE(remotePrinters_.getPrinter(kLaser), nullptr);
-        // The PPDs the queues are made with.
-        std::filesystem::copy_file(VELMORA_DUPLEX_PPD, profile_ / "Velmora_duplex.ppd");
+        // The generated PPD of the queues without duplex.
         ASSERT_TRUE(PpdGenerator::generatePPDFile(config_, remotePrinters_, error)) << error;
         dialog_ = std::make_unique<SetupRemoteController>(
             SetupRemoteController::Collaborators{config_, provider_, remotePrinters_, queues_,
@@ -141,6 +140,7 @@ class SetupRemoteControllerTest : public ::testing::Test {
         VirtualPrinter::Settings settings;
         settings.changer.lpadmin.server = cupsd_->socketPath();
         settings.changer.lpadmin.systemDir = profile_.path();
+        settings.changer.lpadmin.duplexPpd = VELMORA_DUPLEX_PPD;
         settings.changer.lpadmin.opPolicy = "velmora";
         settings.appVersion = "1.6.1";
         return settings;
