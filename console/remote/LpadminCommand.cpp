@@ -1,6 +1,7 @@
 #include "console/remote/LpadminCommand.h"
 
 #include "console/remote/QueueNames.h"
+#include "core/config/Config.h"
 
 namespace velmora::console {
 
@@ -18,8 +19,15 @@ const char* QueueOperation::kindName(Kind kind) {
     return "unknown";
 }
 
-std::filesystem::path LpadminCommand::ppdPath(const std::filesystem::path& systemDir, bool duplex) {
-    return systemDir / (duplex ? kDuplexPpdName : kGeneratedPpdName);
+std::string LpadminCommand::ppdOwnerOf(const Settings& settings) {
+    return settings.ppdOwner.empty() ? Config().currentUserName() : settings.ppdOwner;
+}
+
+std::filesystem::path LpadminCommand::ppdPath(const Settings& settings, bool duplex) {
+    if (duplex)
+        return settings.systemDir / kDuplexPpdName;
+    // A name that cannot be a file leaves lpadmin a folder, which it refuses as a PPD.
+    return settings.systemDir / Config::ppdFileNameForUser(ppdOwnerOf(settings));
 }
 
 std::vector<std::string> LpadminCommand::arguments(const QueueOperation& operation,
@@ -37,7 +45,7 @@ std::vector<std::string> LpadminCommand::arguments(const QueueOperation& operati
         arguments.push_back("-E");
     if (operation.kind != Kind::Rename) {
         arguments.insert(arguments.end(), {"-v", std::string(QueueNames::kDeviceUri), "-P",
-                                           ppdPath(settings.systemDir, operation.duplex).string()});
+                                           ppdPath(settings, operation.duplex).string()});
     }
     if (operation.kind != Kind::SwitchPpd)
         arguments.insert(arguments.end(), {"-D", operation.description});

@@ -15,17 +15,21 @@ class LpadminCommand {
     struct Settings {
         std::string lpadminPath = "/usr/sbin/lpadmin";
         std::string server;  // "" for the system's scheduler, else passed with -h
+        // Holds the duplex PPD and the PPD that each user's console generates.
         std::filesystem::path systemDir;
+        // Whose generated PPD the queues get; "" for the user this process runs as.
+        std::string ppdOwner;
         // The scheduler policy that checks who submits a job; "" for the default policy.
         std::string opPolicy;
     };
 
-    static constexpr const char* kGeneratedPpdName = "Velmora.ppd";
     static constexpr const char* kDuplexPpdName = "Velmora_duplex.ppd";
 
     static std::vector<std::string> arguments(const QueueOperation& operation,
                                               const Settings& settings);
-    static std::filesystem::path ppdPath(const std::filesystem::path& systemDir, bool duplex);
+    static std::filesystem::path ppdPath(const Settings& settings, bool duplex);
+    // `ppdOwner`, or the name of the user this process runs as.
+    static std::string ppdOwnerOf(const Settings& settings);
 };
 
 }  // namespace velmora::console

@@ -248,10 +248,15 @@ bool PpdGenerator::ppdText(const Config& config, const RemotePrinterArray& print
 
 bool PpdGenerator::generatePPDFile(const Config& config, const RemotePrinterArray& printers,
                                    std::string& error) {
+    const std::filesystem::path path = config.getPPDFileName();
+    if (path.empty()) {
+        error = "Invalid user name \"" + config.currentUserName() + "\"";
+        return false;
+    }
     std::string text;
     if (!ppdText(config, printers, text, error))
         return false;
-    return writeFileAtomically(config.getPPDFileName(), text, error, 0644);
+    return writeFileAtomically(path, text, error, 0644);
 }
 
 }  // namespace velmora::console

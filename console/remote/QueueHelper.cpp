@@ -4,6 +4,7 @@
 #include "console/remote/QueueChanger.h"
 #include "console/remote/QueueHelperRequest.h"
 #include "console/remote/TrustedPpdCopy.h"
+#include "core/config/Config.h"
 
 namespace velmora::console {
 
@@ -20,16 +21,22 @@ int QueueHelper::run(std::span<const std::string> arguments,
     direct.lpadmin = settings;
     if (!QueueChanger::mayApply(*operation, *queues, error))
         return 2;
+    // From the shared folder, the generated PPD is taken only as the requester's own.
     std::unique_ptr<TrustedPpdCopy> ppd;
     if (operation->kind == QueueOperation::Kind::Add ||
         operation->kind == QueueOperation::Kind::SwitchPpd) {
-        ppd = TrustedPpdCopy::make(
-            settings.systemDir,
-            operation->duplex ? LpadminCommand::kDuplexPpdName : LpadminCommand::kGeneratedPpdName,
-            requester, error);
+        const std::string owner = Config::userNameOf(requester);
+        const std::string fileName =
+            operation->duplex ? LpadminCommand::kDuplexPpdName : Config::ppdFileNameForUser(owner);
+        if (fileName.empty()) {
+            error = "The requesting user has no name that can name a PPD";
+            return 2;
+        }
+        ppd = TrustedPpdCopy::make(settings.systemDir, fileName, requester, error);
         if (!ppd)
             return 2;
         direct.lpadmin.systemDir = ppd->folder();
+        direct.lpadmin.ppdOwner = owner;
     }
     return QueueChanger(direct).apply(*operation, *queues, error) ? 0 : 1;
 }

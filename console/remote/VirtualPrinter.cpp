@@ -5,6 +5,7 @@
 #include "console/remote/ProcessRunner.h"
 #include "console/remote/QueueNames.h"
 #include "core/Deployment.h"
+#include "core/config/Config.h"
 #include "core/config/TextFile.h"
 #include "core/model/RemotePrinterArray.h"
 #include "core/xml/XmlHelpers.h"
@@ -198,7 +199,11 @@ void VirtualPrinter::syncNow(const std::vector<Wish>& wishes) {
 }
 
 std::filesystem::path VirtualPrinter::ppdVersionFilePath() const {
-    return settings_.changer.lpadmin.systemDir / kVersionFileName;
+    // Per user, like the generated PPD: another user's file could not be replaced.
+    const std::string owner = LpadminCommand::ppdOwnerOf(settings_.changer.lpadmin);
+    if (!Config::isSafeFileNameComponent(owner))
+        return {};
+    return settings_.changer.lpadmin.systemDir / (std::string(kVersionFileName) + "." + owner);
 }
 
 bool VirtualPrinter::needToUpdatePPDs() {

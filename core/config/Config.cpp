@@ -320,8 +320,13 @@ fs::path Config::getProfileDir() const {
     return systemDir_ / name;
 }
 
+std::string Config::ppdFileNameForUser(const std::string& userName) {
+    return isSafeFileNameComponent(userName) ? "Velmora." + userName + ".ppd" : std::string();
+}
+
 fs::path Config::getPPDFileName() const {
-    return systemDir_ / "Velmora.ppd";
+    const std::string name = ppdFileNameForUser(currentUserName());
+    return name.empty() ? fs::path() : systemDir_ / name;
 }
 
 fs::path Config::getMessageFileNameForUser(const std::string& userName) const {
@@ -363,7 +368,10 @@ std::optional<Config::Account> Config::lookUpAccount(const std::string& userName
 std::string Config::currentUserName() const {
     if (!currentUserName_.empty())
         return currentUserName_;
-    uid_t uid = ::getuid();
+    return userNameOf(::getuid());
+}
+
+std::string Config::userNameOf(uid_t uid) {
     auto entry = lookUpPasswordEntry(
         [uid](struct passwd* record, char* buffer, size_t size, struct passwd** result) {
             return ::getpwuid_r(uid, record, buffer, size, result);

@@ -57,6 +57,8 @@ class Config {
     std::filesystem::path getSetupFileNameForUser(const std::string& userName) const;
     std::filesystem::path getOlderSetupFileNameForUser(const std::string& userName) const;
     std::filesystem::path getProfileDir() const;
+    // The current user's generated PPD: one per user, since each may only replace their own
+    // files in the shared folder.
     std::filesystem::path getPPDFileName() const;
     std::filesystem::path getMessageFileNameForUser(const std::string& userName) const;
 
@@ -64,6 +66,8 @@ class Config {
     static std::string cleanupProductionHttpServersIn(std::string_view text);
     // A user or profile name that can be one component of a file name in the shared folder.
     static bool isSafeFileNameComponent(std::string_view name);
+    // "Velmora.<user>.ppd"; "" when the user name cannot name a file.
+    static std::string ppdFileNameForUser(const std::string& userName);
 
     const std::filesystem::path& systemDir() const { return systemDir_; }
     void setSystemDir(std::filesystem::path dir) { systemDir_ = std::move(dir); }
@@ -74,6 +78,8 @@ class Config {
         std::filesystem::path home;
     };
     static std::optional<Account> lookUpAccount(const std::string& userName);
+    // The login name of `uid`; "" when the password database has none.
+    static std::string userNameOf(uid_t uid);
 
     // Login name of the process's user (from the password database unless set).
     std::string currentUserName() const;

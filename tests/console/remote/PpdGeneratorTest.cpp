@@ -308,6 +308,29 @@ TEST_F(PpdGeneratorTest, APlantedLinkIsReplacedNotFollowed) {
     expectCupsTestPpdPasses();
 }
 
+// Every user's console writes the shared folder, where nobody may replace another user's file:
+// one common PPD would be the first writer's for good, and the other users' queues would get it.
+TEST_F(PpdGeneratorTest, EachUserWritesAPpdOfTheirOwn) {
+    printer_->papers().addObject(paper("Letter", "Letter", 612, 792));
+    std::vector<fs::path> written;
+    for (const std::string user : {"alice", "bob"}) {
+        Config config(scratch_.path());
+        config.setCurrentUserName(user);
+        config.setDefaultPrinterId("p1");
+        std::string error;
+        ASSERT_TRUE(PpdGenerator::generatePPDFile(config, printers(), error)) << error;
+        written.push_back(config.getPPDFileName());
+    }
+    EXPECT_NE(written[0], written[1]);
+    for (const fs::path& path : written)
+        EXPECT_TRUE(fs::is_regular_file(path)) << path;
+    Config unnamed(scratch_.path());
+    unnamed.setCurrentUserName("../alice");
+    std::string error;
+    EXPECT_FALSE(PpdGenerator::generatePPDFile(unnamed, printers(), error));
+    EXPECT_NE(error, "");
+}
+
 TEST_F(PpdGeneratorTest, AListWithoutUsablePaperNeverReplacesAWorkingPpd) {
     printer_->papers().addObject(paper("Letter", "Letter", 612, 792));
     const std::string working = generate();

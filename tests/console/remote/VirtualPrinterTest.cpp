@@ -58,7 +58,7 @@ class VirtualPrinterTest : public ::testing::Test {
         fs::create_directories(systemDir());
         fs::copy_file(VELMORA_DUPLEX_PPD, systemDir() / "Velmora_duplex.ppd");
         writeGeneratedPpd("Letter");
-        ScratchDirectory::writeFile(systemDir() / "ppd_version", kVersion);
+        ScratchDirectory::writeFile(versionFile(), kVersion);
     }
     void TearDown() override {
         if (!cupsd_->running())
@@ -69,6 +69,9 @@ class VirtualPrinterTest : public ::testing::Test {
     }
 
     fs::path systemDir() const { return scratch_ / "system"; }
+    fs::path versionFile() const {
+        return systemDir() / ("ppd_version." + Config(systemDir()).currentUserName());
+    }
 
     void writeGeneratedPpd(const std::string& paperFormat) {
         pugi::xml_document document;
@@ -344,13 +347,13 @@ TEST_F(VirtualPrinterTest, ANewVersionPointsEveryQueueAtTheCurrentPpdOnce) {
         EXPECT_TRUE(log_->contains(LogLevel::Default, "Update PPDs: skip; already up to date."));
     }
     // A trailing line feed makes it another version.
-    ScratchDirectory::writeFile(systemDir() / "ppd_version", std::string(kVersion) + "\n");
+    ScratchDirectory::writeFile(versionFile(), std::string(kVersion) + "\n");
     VirtualPrinter printer(settings());
     printer.waitUntilIdle();
     EXPECT_EQ(facts("Velmora_abc").defaultPageSize, "A4");
     EXPECT_FALSE(facts("Velmora_abc").hasDefaultDuplex);
     EXPECT_TRUE(facts("Velmora_def").hasDefaultDuplex);
-    EXPECT_EQ(ScratchDirectory::readFile(systemDir() / "ppd_version"), kVersion);
+    EXPECT_EQ(ScratchDirectory::readFile(versionFile()), kVersion);
     EXPECT_FALSE(printer.needToUpdatePPDs());
     EXPECT_TRUE(log_->contains(
         LogLevel::Default, "Update PPD for printer Office (Velmora) (id Velmora_abc) duplex: no"));
@@ -359,7 +362,7 @@ TEST_F(VirtualPrinterTest, ANewVersionPointsEveryQueueAtTheCurrentPpdOnce) {
 TEST_F(VirtualPrinterTest, AStrayQueueNamedVelmoraIsRemovedOnlyWhenItPrintsToUs) {
     ASSERT_EQ(cupsd_
                   ->command({"lpadmin", "-p", "Velmora", "-E", "-v", "velmora:/", "-P",
-                             (systemDir() / "Velmora.ppd").string()})
+                             Config(systemDir()).getPPDFileName().string()})
                   .exitStatus,
               0);
     addForeign("velmora", "x");  // the same queue name to the scheduler: repointed elsewhere
@@ -421,9 +424,8 @@ TEST_F(VirtualPrinterTest, TheHelperInstallsNoPpdAnotherUserPlanted) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "Files of another user need root";
     const uid_t nobody = ::getpwnam("nobody")->pw_uid;
-    const fs::path shared = systemDir() / "Velmora.ppd";
     const fs::path elsewhere = scratch_ / "elsewhere.ppd";
-    fs::copy_file(shared, elsewhere);
+    fs::copy_file(Config(systemDir()).getPPDFileName(), elsewhere);
     const LpadminCommand::Settings lpadmin = settings().changer.lpadmin;
     const std::vector<std::string> add = {"add", "Velmora_new", "plain", "New (Velmora)"};
     struct Case {
@@ -436,6 +438,9 @@ TEST_F(VirtualPrinterTest, TheHelperInstallsNoPpdAnotherUserPlanted) {
     for (const Case& c : std::vector<Case>{{"another user's", false, nobody, 0, 2},
                                            {"a link out of the folder", true, 0, 0, 2},
                                            {"the requester's own", false, nobody, nobody, 0}}) {
+        // Where the helper looks for the requester's PPD.
+        const fs::path shared =
+            systemDir() / Config::ppdFileNameForUser(Config::userNameOf(c.requester));
         fs::remove(shared);
         if (c.link)
             fs::create_symlink(elsewhere, shared);

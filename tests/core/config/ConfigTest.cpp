@@ -490,7 +490,10 @@ TEST_F(ConfigTest, UserAndProfileNamesCannotLeaveTheSharedFolder) {
     EXPECT_TRUE(config->getProfileDir().empty());
     config->setProfile("bob.service.example");
     EXPECT_EQ(config->getProfileDir(), systemDir / "bob.service.example");
-    EXPECT_EQ(config->getPPDFileName(), systemDir / "Velmora.ppd");
+    config->setCurrentUserName("bob");
+    EXPECT_EQ(config->getPPDFileName(), systemDir / "Velmora.bob.ppd");
+    config->setCurrentUserName("../bob");
+    EXPECT_TRUE(config->getPPDFileName().empty());
     EXPECT_EQ(config->getMessageFileNameForUser("bob"), systemDir / "messages.bob.txt");
     EXPECT_EQ(config->getSetupFileNameForUser("bob smith"), systemDir / "setup.bob smith.xml");
 }
