@@ -387,15 +387,33 @@ TEST_F(VirtualPrinterTest, ANewVersionPointsEveryQueueAtTheCurrentPpdOnce) {
         EXPECT_EQ(facts("Velmora_abc").defaultPageSize, "Letter");
         EXPECT_TRUE(log_->contains(LogLevel::Default, "Update PPDs: skip; already up to date."));
     }
-    // A trailing line feed makes it another version.
-    ScratchDirectory::writeFile(versionFile(), std::string(kVersion) + "\n");
-    VirtualPrinter printer(settings());
-    printer.waitUntilIdle();
-    EXPECT_EQ(facts("Velmora_abc").defaultPageSize, "A4");
-    EXPECT_FALSE(facts("Velmora_abc").hasDefaultDuplex);
-    EXPECT_TRUE(facts("Velmora_def").hasDefaultDuplex);
-    EXPECT_EQ(ScratchDirectory::readFile(versionFile()), kVersion);
-    EXPECT_FALSE(printer.needToUpdatePPDs());
+    struct Stale {
+        const char* name;
+        const char* paper;
+        std::string version;
+        bool anotherUsers;
+    };
+    for (const Stale& stale :
+         std::vector<Stale>{{"a trailing line feed makes it another version", "A4",
+                             std::string(kVersion) + "\n", false},
+                            {"another user's file saying this version", "A5", kVersion, true}}) {
+        if (stale.anotherUsers && ::geteuid() != 0)
+            continue;  // files of another user need root
+        writeGeneratedPpd(stale.paper);
+        ScratchDirectory::writeFile(versionFile(), stale.version);
+        if (stale.anotherUsers) {
+            ASSERT_EQ(::chown(versionFile().c_str(), ::getpwnam("nobody")->pw_uid,
+                              static_cast<gid_t>(-1)),
+                      0);
+        }
+        VirtualPrinter printer(settings());
+        printer.waitUntilIdle();
+        EXPECT_EQ(facts("Velmora_abc").defaultPageSize, stale.paper) << stale.name;
+        EXPECT_FALSE(facts("Velmora_abc").hasDefaultDuplex) << stale.name;
+        EXPECT_TRUE(facts("Velmora_def").hasDefaultDuplex) << stale.name;
+        EXPECT_EQ(ScratchDirectory::readFile(versionFile()), kVersion) << stale.name;
+        EXPECT_FALSE(printer.needToUpdatePPDs()) << stale.name;
+    }
     EXPECT_TRUE(log_->contains(
         LogLevel::Default, "Update PPD for printer Office (Velmora) (id Velmora_abc) duplex: no"));
 }
