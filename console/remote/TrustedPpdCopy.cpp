@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "platform/FileIo.h"
 #include "platform/UniqueFd.h"
@@ -23,6 +24,12 @@ bool readTrusted(const std::filesystem::path& path, uid_t requester, std::string
     }
     if ((info.st_uid != 0 && info.st_uid != requester) || (info.st_mode & 022) != 0) {
         error = "The PPD " + path.string() + " belongs to another user or is open to others";
+        return false;
+    }
+    // A second name is how a user could make a file of root's (one root alone may read) look
+    // like a PPD root put here.
+    if (info.st_nlink != 1) {
+        error = "The PPD " + path.string() + " has " + std::to_string(info.st_nlink) + " names";
         return false;
     }
     if (info.st_size <= 0 || static_cast<size_t>(info.st_size) > TrustedPpdCopy::kMaxPpdBytes) {

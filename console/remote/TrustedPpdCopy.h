@@ -10,8 +10,8 @@ namespace velmora::console {
 
 // The PPD that the root helper hands lpadmin, which reads it with root's rights. Every user's
 // console writes the shared folder, so its PPD is taken only when it is a regular file (no
-// link) that root or the requesting user owns and nobody else may change; it is copied into a
-// folder of the helper's own, so nothing can swap it before lpadmin reads it.
+// link, one name only) that root or the requesting user owns and nobody else may change; it is
+// copied into a folder of the helper's own, so nothing can swap it before lpadmin reads it.
 class TrustedPpdCopy {
   public:
     static constexpr size_t kMaxPpdBytes = 1 << 20;

@@ -1,5 +1,8 @@
 #include "console/remote/VirtualPrinter.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <exception>
 
 #include "console/remote/ProcessRunner.h"
@@ -20,6 +23,15 @@ using Queues = std::vector<CupsQueueList::Queue>;
 constexpr const char* kVersionFileName = "ppd_version";
 // A stray queue of that exact name is an older installation's; ours only with our device.
 constexpr const char* kBareQueueName = "Velmora";
+
+// Anyone may put a file under the user's name in the shared folder; one saying "up to date" must
+// not keep the user's queues on old PPDs.
+bool isOwnFile(const struct stat& info, std::string& reason) {
+    if (info.st_uid == ::geteuid())
+        return true;
+    reason = "it belongs to another user";
+    return false;
+}
 
 QueueOperation operation(Kind kind, std::string queue, std::string description = {},
                          bool duplex = false) {
@@ -212,7 +224,7 @@ bool VirtualPrinter::needToUpdatePPDs() {
         versionFileRead_ = true;
         std::string text;
         std::string error;
-        if (!readTextFile(ppdVersionFilePath(), kMaxVersionFileSize, text, error)) {
+        if (!readTextFile(ppdVersionFilePath(), kMaxVersionFileSize, isOwnFile, text, error)) {
             logger_.notice("Error reading PPD version file: {}", error);
             needToUpdatePPDs_ = true;
         } else {

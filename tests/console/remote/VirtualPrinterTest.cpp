@@ -1,10 +1,14 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cups/cups.h>
 
 #include <future>
+#include <optional>
 
 #include "console/jobs/LegacyPpd.h"
 #include "console/remote/LpadminCommand.h"
@@ -72,7 +76,9 @@ class VirtualPrinterTest : public ::testing::Test {
         return systemDir() / ("ppd_version." + Config(systemDir()).currentUserName());
     }
 
-    void writeGeneratedPpd(const std::string& paperFormat) {
+    // The PPD of the process's user, whose default remote printer offers `paperFormat` only.
+    static bool generatePpd(const fs::path& systemDir, const std::string& paperFormat,
+                            std::string& error) {
         pugi::xml_document document;
         document.load_string(
             ("<favorites><printer><public-id>p1</public-id><details><paper-formats>"
@@ -82,9 +88,44 @@ class VirtualPrinterTest : public ::testing::Test {
                 .c_str());
         RemotePrinterArray printers;
         printers.parse(document.child("favorites"), false);
-        Config config(systemDir());
+        Config config(systemDir);
+        return PpdGenerator::generatePPDFile(config, printers, error);
+    }
+
+    void writeGeneratedPpd(const std::string& paperFormat) {
         std::string error;
-        ASSERT_TRUE(PpdGenerator::generatePPDFile(config, printers, error)) << error;
+        ASSERT_TRUE(generatePpd(systemDir(), paperFormat, error)) << error;
+    }
+
+    // generatePpd() in a child process that runs as `user`, the way that user's console would;
+    // "" when it was written, else why not.
+    std::string generatePpdAs(const std::string& user, const std::string& paperFormat) const {
+        const std::optional<Config::Account> account = Config::lookUpAccount(user);
+        if (!account)
+            return "no account " + user;
+        int report[2];
+        if (::pipe(report) != 0)
+            return "no pipe";
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(report[0]);
+            std::string error = "could not become " + user;
+            if (::setgroups(0, nullptr) == 0 && ::setgid(account->gid) == 0 &&
+                ::setuid(account->uid) == 0 && generatePpd(systemDir(), paperFormat, error))
+                error.clear();
+            [[maybe_unused]] const ssize_t written = ::write(report[1], error.data(), error.size());
+            ::_exit(0);
+        }
+        ::close(report[1]);
+        std::string error;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(report[0], buffer, sizeof buffer)) > 0;)
+            error.append(buffer, static_cast<size_t>(got));
+        ::close(report[0]);
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+            return "the child for " + user + " did not finish";
+        return error;
     }
 
     VirtualPrinter::Settings settings() const {
@@ -346,15 +387,33 @@ TEST_F(VirtualPrinterTest, ANewVersionPointsEveryQueueAtTheCurrentPpdOnce) {
         EXPECT_EQ(facts("Velmora_abc").defaultPageSize, "Letter");
         EXPECT_TRUE(log_->contains(LogLevel::Default, "Update PPDs: skip; already up to date."));
     }
-    // A trailing line feed makes it another version.
-    ScratchDirectory::writeFile(versionFile(), std::string(kVersion) + "\n");
-    VirtualPrinter printer(settings());
-    printer.waitUntilIdle();
-    EXPECT_EQ(facts("Velmora_abc").defaultPageSize, "A4");
-    EXPECT_FALSE(facts("Velmora_abc").hasDefaultDuplex);
-    EXPECT_TRUE(facts("Velmora_def").hasDefaultDuplex);
-    EXPECT_EQ(ScratchDirectory::readFile(versionFile()), kVersion);
-    EXPECT_FALSE(printer.needToUpdatePPDs());
+    struct Stale {
+        const char* name;
+        const char* paper;
+        std::string version;
+        bool anotherUsers;
+    };
+    for (const Stale& stale :
+         std::vector<Stale>{{"a trailing line feed makes it another version", "A4",
+                             std::string(kVersion) + "\n", false},
+                            {"another user's file saying this version", "A5", kVersion, true}}) {
+        if (stale.anotherUsers && ::geteuid() != 0)
+            continue;  // files of another user need root
+        writeGeneratedPpd(stale.paper);
+        ScratchDirectory::writeFile(versionFile(), stale.version);
+        if (stale.anotherUsers) {
+            ASSERT_EQ(::chown(versionFile().c_str(), ::getpwnam("nobody")->pw_uid,
+                              static_cast<gid_t>(-1)),
+                      0);
+        }
+        VirtualPrinter printer(settings());
+        printer.waitUntilIdle();
+        EXPECT_EQ(facts("Velmora_abc").defaultPageSize, stale.paper) << stale.name;
+        EXPECT_FALSE(facts("Velmora_abc").hasDefaultDuplex) << stale.name;
+        EXPECT_TRUE(facts("Velmora_def").hasDefaultDuplex) << stale.name;
+        EXPECT_EQ(ScratchDirectory::readFile(versionFile()), kVersion) << stale.name;
+        EXPECT_FALSE(printer.needToUpdatePPDs()) << stale.name;
+    }
     EXPECT_TRUE(log_->contains(
         LogLevel::Default, "Update PPD for printer Office (Velmora) (id Velmora_abc) duplex: no"));
 }
@@ -418,32 +477,46 @@ TEST_F(VirtualPrinterTest, TheHelperActsOnlyOnOurQueues) {
 }
 
 // Every user's console writes the shared folder; lpadmin reads the PPD the helper names with
-// root's rights. A PPD planted by another user, or a link to a file elsewhere, never reaches a
-// queue; the requesting user's own PPD does.
+// root's rights. The helper takes only the requester's own PPD: not one planted under their name
+// by another user, not a link (out of the folder or not), not a second name of root's file, and
+// never another user's PPD in place of a missing one.
 TEST_F(VirtualPrinterTest, TheHelperInstallsNoPpdAnotherUserPlanted) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "Files of another user need root";
     const uid_t nobody = ::getpwnam("nobody")->pw_uid;
-    const fs::path elsewhere = scratch_ / "elsewhere.ppd";
+    const uid_t daemon = ::getpwnam("daemon")->pw_uid;
+    const fs::path elsewhere = scratch_ / "elsewhere.ppd";  // root's
     fs::copy_file(Config(systemDir()).getPPDFileName(), elsewhere);
     const LpadminCommand::Settings lpadmin = settings().changer.lpadmin;
     const std::vector<std::string> add = {"add", "Velmora_new", "plain", "New (Velmora)"};
+    // Where the helper would look for the PPD of `uid`.
+    const auto sharedPpdOf = [this](uid_t uid) {
+        return systemDir() / Config::ppdFileNameForUser(Config::userNameOf(uid));
+    };
+    enum class Plant { Copy, SymbolicLink, HardLink };
     struct Case {
         const char* name;
-        bool link;
+        Plant plant;
+        uid_t underNameOf;
         uid_t owner;
         uid_t requester;
         int status;
     };
-    for (const Case& c : std::vector<Case>{{"another user's", false, nobody, 0, 2},
-                                           {"a link out of the folder", true, 0, 0, 2},
-                                           {"the requester's own", false, nobody, nobody, 0}}) {
-        // Where the helper looks for the requester's PPD.
-        const fs::path shared =
-            systemDir() / Config::ppdFileNameForUser(Config::userNameOf(c.requester));
-        fs::remove(shared);
-        if (c.link)
+    for (const Case& c : std::vector<Case>{
+             {"another user's", Plant::Copy, 0, nobody, 0, 2},
+             {"another user's under the requester's name", Plant::Copy, nobody, daemon, nobody, 2},
+             {"a link out of the folder", Plant::SymbolicLink, 0, 0, 0, 2},
+             {"the requester's own link", Plant::SymbolicLink, nobody, nobody, nobody, 2},
+             {"a second name of root's file", Plant::HardLink, nobody, 0, nobody, 2},
+             {"only another user's own", Plant::Copy, daemon, daemon, nobody, 2},
+             {"the requester's own", Plant::Copy, nobody, nobody, nobody, 0}}) {
+        for (const uid_t uid : {uid_t{0}, nobody, daemon})
+            fs::remove(sharedPpdOf(uid));
+        const fs::path shared = sharedPpdOf(c.underNameOf);
+        if (c.plant == Plant::SymbolicLink)
             fs::create_symlink(elsewhere, shared);
+        else if (c.plant == Plant::HardLink)
+            fs::create_hard_link(elsewhere, shared);
         else
             fs::copy_file(elsewhere, shared);
         ASSERT_EQ(::lchown(shared.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
@@ -478,6 +551,33 @@ TEST_F(VirtualPrinterTest, AConsoleInstallsNoPpdAnotherUserPlantedUnderItsName) 
     printer.waitUntilIdle();
     EXPECT_TRUE(facts("Velmora_abc").exists);
     EXPECT_TRUE(facts("Velmora_def").exists);
+}
+
+// In the shared folder (sticky, like the installed one) nobody may replace another user's file,
+// so each user's console writes a PPD of its own, again and again, and the helper gives each
+// user's queue that user's papers.
+TEST_F(VirtualPrinterTest, EveryUserSetsUpQueuesWithTheirOwnPpd) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "Acting as other users needs root";
+    ASSERT_EQ(::chmod(systemDir().c_str(), 01777), 0);
+    const LpadminCommand::Settings lpadmin = settings().changer.lpadmin;
+    struct Step {
+        const char* user;
+        const char* paper;
+    };
+    for (const Step& step : std::vector<Step>{
+             {"nobody", "A4"}, {"daemon", "Legal"}, {"nobody", "A5"}, {"daemon", "Tabloid"}}) {
+        const std::string label = std::string(step.user) + " with " + step.paper;
+        ASSERT_EQ(generatePpdAs(step.user, step.paper), "") << label;
+        const std::string queue = "Velmora_" + std::string(step.user);
+        std::string error;
+        EXPECT_EQ(QueueHelper::run(std::vector<std::string>{"add", queue, "plain",
+                                                            std::string(step.user) + " (Velmora)"},
+                                   lpadmin, ::getpwnam(step.user)->pw_uid, error),
+                  0)
+            << label << ": " << error;
+        EXPECT_EQ(facts(queue).defaultPageSize, step.paper) << label;
+    }
 }
 
 // The backend sends a job with the service account of the user the scheduler names; our policy

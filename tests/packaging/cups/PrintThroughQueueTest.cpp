@@ -288,7 +288,7 @@ TEST_F(PrintThroughQueueTest, AClaimedUserOnAQueueWithoutOurPolicyHasNothingRunA
     const std::string queue = "Velmora_0b5e9f3a-6c2d-4e1f-8a7b-3d9c5e2f1a04";
     ASSERT_EQ(cupsd_
                   ->command({"lpadmin", "-p", queue, "-v", "velmora:/", "-P",
-                             (systemDir() / "Velmora.ppd").string(), "-E"})
+                             Config(systemDir()).getPPDFileName().string(), "-E"})
                   .exitStatus,
               0);
     const fs::path document = scratch_->path() / "claimed.pdf";
