@@ -108,27 +108,32 @@ size_t HTTPServer::countConnections(bool (HttpConnection::*is)() const) const {
 void HTTPServer::receiveIncomingConnection(UniqueFd socket) {
     // Besides those served and those waiting, as many again may be finishing their answers;
     // beyond that a new connection is closed at once, so that a flood cannot use up every
-    // descriptor of the process.
-    if (connectionCount() >= limits_.maxWaitingConnections + 2 * limits_.maxConnections)
+    // descriptor of the process. One whose answer is already out lingers only as a courtesy to
+    // its client: it gives way, or clients that never stop sending would lock out everyone.
+    if (connectionCount() >= limits_.maxWaitingConnections + 2 * limits_.maxConnections &&
+        !dropLongestSilent(&HttpConnection::answered)) {
         return;
+    }
     if (countConnections(&HttpConnection::waiting) >= limits_.maxWaitingConnections)
-        dropLongestSilentWaiting();
+        dropLongestSilent(&HttpConnection::waiting);
     auto connection = std::make_unique<HttpConnection>(
         std::move(socket), [this](const HttpRequestHead& head) { return handlerForRequest(head); },
         limits_.connection, [this](HttpConnection* finished) { closeConnection(finished); });
     connections_.emplace(connection.get(), std::move(connection));
 }
 
-void HTTPServer::dropLongestSilentWaiting() {
+bool HTTPServer::dropLongestSilent(bool (HttpConnection::*is)() const) {
     HttpConnection* longestSilent = nullptr;
     for (const auto& [key, connection] : connections_) {
-        if (connection->waiting() &&
+        if ((connection.get()->*is)() &&
             (!longestSilent || connection->lastActivity() < longestSilent->lastActivity())) {
             longestSilent = key;
         }
     }
-    if (longestSilent)
-        longestSilent->drop();
+    if (!longestSilent)
+        return false;
+    longestSilent->drop();
+    return true;
 }
 
 std::unique_ptr<HTTPResponseHandler> HTTPServer::handlerForRequest(const HttpRequestHead& head) {

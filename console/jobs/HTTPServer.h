@@ -82,7 +82,7 @@ class HTTPServer {
     static std::string errorWithName(std::string_view message);
     void receiveIncomingConnection(UniqueFd socket);
     size_t countConnections(bool (HttpConnection::*is)() const) const;
-    void dropLongestSilentWaiting();
+    bool dropLongestSilent(bool (HttpConnection::*is)() const);
     std::unique_ptr<HTTPResponseHandler> handlerForRequest(const HttpRequestHead& head);
     void closeConnection(HttpConnection* connection);
 

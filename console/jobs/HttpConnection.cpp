@@ -212,6 +212,7 @@ void HttpConnection::answerWritten() {
     if (phase_ != Phase::kAnswering || closing_)
         return;
     closing_ = true;
+    noteActivity();
     int unread = 0;
     if (reader_.complete() && reader_.buffered() == 0 &&
         ::ioctl(socket_.get(), FIONREAD, &unread) == 0 && unread == 0) {

@@ -44,8 +44,11 @@ class HttpConnection {
     bool waiting() const { return phase_ == Phase::kReading && !handler_; }
     // Its request's head is in and the request has not been answered yet.
     bool serving() const { return phase_ == Phase::kReading && handler_ != nullptr; }
+    // Its answer is out; it stays open only until the client stops sending.
+    bool answered() const { return phase_ == Phase::kAnswering && closing_; }
     bool over() const { return phase_ == Phase::kOver; }
-    // When it last made progress that counts against the idle limit.
+    // When it last made progress that counts against the idle limit, or when its answer went
+    // out.
     std::chrono::steady_clock::time_point lastActivity() const { return lastActivity_; }
 
   private:

@@ -27,7 +27,13 @@ class DirectClient {
         std::string raw;
     };
 
-    explicit DirectClient(uint16_t port) : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    // A `receiveBuffer` other than 0 is set before connecting, so that the window the server
+    // sees is that small: an answer then fills it at once when the client does not read.
+    explicit DirectClient(uint16_t port, int receiveBuffer = 0)
+        : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        if (receiveBuffer > 0)
+            ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer,
+                         sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -49,6 +55,14 @@ class DirectClient {
         return true;
     }
 
+    // Sends nothing more, but still reads.
+    void shutdownWrite() { ::shutdown(socket_.get(), SHUT_WR); }
+    // Closes so that the server sees a reset, not an orderly end.
+    void reset() {
+        const linger abort{1, 0};
+        ::setsockopt(socket_.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        socket_.reset();
+    }
     // One byte every `pause`.
     bool trickle(std::string_view bytes, std::chrono::milliseconds pause) {
         for (char c : bytes) {

@@ -42,6 +42,13 @@ class HostileClientTest : public DirectServerFixture {
     bool helloAnswers() {
         return exchange(DirectClient::request("GET", "/hello", "", "")).status == 501;
     }
+    // A request whose 501 page is far larger than a socket takes at once: every quote of the
+    // host name grows sixfold when the page escapes it.
+    static std::string requestWithHugeAnswer() {
+        return "GET /elsewhere HTTP/1.1\r\nHost: " + std::string(kHugeAnswerQuotes, '"') +
+               "\r\n\r\n";
+    }
+    static constexpr size_t kHugeAnswerQuotes = 15000;
 };
 
 TEST_F(HostileClientTest, OversizedHeadIsAnswered431) {
@@ -492,6 +499,69 @@ TEST_F(HostileClientTest, ExpectContinueGetsTheGoAheadOnlyForAnAcceptedRange) {
         "Expect: 100-continue\r\nContent-Length: 10\r\n\r\n";
     EXPECT_TRUE(pump([&] { return headOnly(accepted); }).starts_with("HTTP/1.1 100 Continue"));
     EXPECT_TRUE(pump([&] { return headOnly(refused); }).starts_with("HTTP/1.1 500"));
+}
+
+TEST_F(HostileClientTest, ResetAtAnyPointLeavesNothingAndKeepsServing) {
+    const int job = openJob();
+    const std::string range = postRequest(job, "1/1", "bytes 0-999/1000", pattern(1000));
+    const std::string continueHead = "POST /post HTTP/1.1\r\nTD-Job: " + std::to_string(job) +
+                                     "\r\nTD-Page: 1/1\r\nContent-Range: bytes 0-999/1000\r\n"
+                                     "Expect: 100-continue\r\nContent-Length: 1000\r\n\r\n";
+    struct Reset {
+        std::string name;
+        std::string sent;
+        // Read the go-ahead before resetting.
+        bool awaitContinue = false;
+    };
+    const std::vector<Reset> resets = {
+        {"MidHead", range.substr(0, 30)},
+        {"MidBody", range.substr(0, range.size() - 300)},
+        {"AfterContinue", continueHead, true},
+        {"AfterContinueMidBody", continueHead + pattern(500), true},
+        {"WhileTheAnswerIsWritten", requestWithHugeAnswer()},
+    };
+    const uint16_t port = port_;
+    for (const Reset& reset : resets) {
+        SCOPED_TRACE(reset.name);
+        pump([&] {
+            DirectClient client(port, 4096);
+            client.send(reset.sent);
+            if (reset.awaitContinue)
+                client.receive(300ms);
+            std::this_thread::sleep_for(200ms);
+            client.reset();
+        });
+        serveFor(100ms);
+        EXPECT_FALSE(std::filesystem::exists(pageFile(job, 1)));
+        EXPECT_EQ(server_->connectionCount(), 0u);
+    }
+    EXPECT_TRUE(helloAnswers());
+    EXPECT_EQ(post(job, "1/1", "bytes 0-999/1000", pattern(1000)).status, 200);
+    EXPECT_EQ(stored(job, 1), pattern(1000));
+}
+
+TEST_F(HostileClientTest, AnsweredConnectionsThatLingerDoNotLockOutNewClients) {
+    HTTPServer::Limits few = limits();
+    few.maxConnections = 2;
+    few.maxWaitingConnections = 3;
+    startServer(few);
+    const size_t cap = few.maxWaitingConnections + 2 * few.maxConnections;
+    const uint16_t port = port_;
+    std::vector<std::unique_ptr<DirectClient>> lingering;
+    pump([&] {
+        for (size_t i = 0; i < cap; ++i) {
+            lingering.push_back(std::make_unique<DirectClient>(port));
+            // A byte past the request: the server, having answered, waits for the client to
+            // finish sending before it closes.
+            lingering.back()->send(DirectClient::request("GET", "/hello", "", "") + "X");
+            // Answered before the next connects, so none is closed as a silent one.
+            std::this_thread::sleep_for(20ms);
+        }
+        std::this_thread::sleep_for(200ms);
+    });
+    ASSERT_EQ(server_->connectionCount(), cap);
+    EXPECT_TRUE(helloAnswers());
+    EXPECT_LE(server_->connectionCount(), cap);
 }
 
 }  // namespace
