@@ -80,8 +80,13 @@ HttpRequestReader::Event HttpRequestReader::next() {
         if (pieceBytes_ > 0)
             return Event::kBody;
     }
-    if (error == http::error::need_more)
+    if (error == http::error::need_more) {
+        // Past the head the parser waits only for whole lines (a chunk's size, the trailer):
+        // one longer than a head may be is not taken, or its bytes would pile up without end.
+        if (headSeen_ && buffered() > maxHeadBytes_)
+            return *(end_ = Event::kMalformed);
         return Event::kNeedMore;
+    }
     if (error)
         return *(end_ =
                      error == http::error::header_limit ? Event::kHeadTooLarge : Event::kMalformed);

@@ -564,5 +564,29 @@ TEST_F(HostileClientTest, AnsweredConnectionsThatLingerDoNotLockOutNewClients) {
     EXPECT_LE(server_->connectionCount(), cap);
 }
 
+TEST_F(HostileClientTest, ChunkedLineThatNeverEndsIsCutOff) {
+    // Between pieces of a chunked body the server waits for whole lines; these never end.
+    const std::vector<std::pair<std::string, std::string>> endless = {
+        {"ChunkSizeExtension", "10;x="},
+        {"Trailer", "0\r\nX-Trailer: "},
+    };
+    const uint16_t port = port_;
+    for (const auto& [name, start] : endless) {
+        SCOPED_TRACE(name);
+        const size_t sent = pump([port, start] {
+            DirectClient client(port);
+            client.send("POST /newjob HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" + start);
+            const std::string filler(64 * 1024, 'a');
+            size_t total = 0;
+            for (int i = 0; i < 768 && client.send(filler); ++i)
+                total += filler.size();
+            return total;
+        });
+        // Far less than was offered: what the sockets' buffers took after the server stopped.
+        EXPECT_LT(sent, size_t{16} << 20);
+    }
+    EXPECT_TRUE(helloAnswers());
+}
+
 }  // namespace
 }  // namespace velmora::console
