@@ -55,8 +55,6 @@ class DirectClient {
         return true;
     }
 
-    // Sends nothing more, but still reads.
-    void shutdownWrite() { ::shutdown(socket_.get(), SHUT_WR); }
     // Closes so that the server sees a reset, not an orderly end.
     void reset() {
         const linger abort{1, 0};
