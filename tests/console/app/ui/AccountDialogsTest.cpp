@@ -21,7 +21,7 @@
 #include "core/account/Person.h"
 #include "core/model/RemotePrinterArray.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
-#include "tests/console/app/ui/WindowScreenshot.h"
+#include "tests/console/app/ui/Screenshot.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/SeededService.h"
 
@@ -234,9 +234,9 @@ TEST_F(AccountDialogsTest, ForgotPasswordMailsTheProfilesAddress) {
 
 TEST_F(AccountDialogsTest, Screenshots) {
     auto profile = openProfile();
-    test::saveWindowScreenshot(*profile, "profile-dialog");
+    test::saveScreenshot(*profile, "profile-dialog");
     auto password = openPassword();
-    test::saveWindowScreenshot(*password, "change-password-dialog");
+    test::saveScreenshot(*password, "change-password-dialog");
 }
 
 }  // namespace

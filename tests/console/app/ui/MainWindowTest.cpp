@@ -24,7 +24,7 @@
 #include "core/account/Person.h"
 #include "core/model/RemotePrinterArray.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
-#include "tests/console/app/ui/WindowScreenshot.h"
+#include "tests/console/app/ui/Screenshot.h"
 #include "tests/support/ScratchDirectory.h"
 
 namespace velmora::console {
@@ -452,9 +452,7 @@ TEST_F(MainWindowTest, SecondaryWindowsAreKeptRefilledAndClosedWithTheSession) {
 // Pictures of the window for the README, taken as the tests run.
 class ScreenshotTest : public MainWindowTest {
   protected:
-    static void save(QWidget& widget, const char* name) {
-        test::saveWindowScreenshot(widget, name);
-    }
+    static void save(QWidget& widget, const char* name) { test::saveScreenshot(widget, name); }
 };
 
 TEST_F(ScreenshotTest, Windows) {

@@ -14,7 +14,7 @@
 
 #include "console/app/ui/Translation.h"
 #include "console/service/ConsoleConfig.h"
-#include "tests/console/app/ui/WindowScreenshot.h"
+#include "tests/console/app/ui/Screenshot.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/ScratchDirectory.h"
 
@@ -256,7 +256,7 @@ TEST_F(PreferencesControllerTest, Screenshot) {
     open();
     dialog_->cmLanguage.setCurrentIndex(0);
     emit dialog_->cmLanguage.activated(0);
-    test::saveWindowScreenshot(*dialog_, "preferences-dialog");
+    test::saveScreenshot(*dialog_, "preferences-dialog");
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include "console/remote/UpdatePackage.h"
 #include "console/service/ConsoleConfig.h"
 #include "console/service/ConsoleInetProvider.h"
-#include "tests/console/app/ui/WindowScreenshot.h"
+#include "tests/console/app/ui/Screenshot.h"
 #include "tests/support/RefServiceProcess.h"
 #include "tests/support/ScratchDirectory.h"
 
@@ -138,7 +138,7 @@ TEST_F(UpdateControllerTest, AnHttpsPackageLandsUnderAFixedNameInAPrivateFolder)
     EXPECT_TRUE(window_->btnShowFile.isVisible());
     EXPECT_TRUE(window_->lStatus.text().contains(QString::fromStdString(file.string())));
     EXPECT_TRUE(window_->lStatus.text().contains(QStringLiteral("not a Debian package")));
-    test::saveWindowScreenshot(*window_, "update-window");
+    test::saveScreenshot(*window_, "update-window");
 }
 
 TEST_F(UpdateControllerTest, APackageLargerThanAnnouncedIsCutOff) {
