@@ -20,6 +20,7 @@
 #include "core/account/PermissionArray.h"
 #include "core/account/Person.h"
 #include "core/model/RemotePrinterArray.h"
+#include "tests/console/app/ui/NoDispatch.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
 #include "tests/console/app/ui/Screenshot.h"
 #include "tests/support/ScratchDirectory.h"
@@ -38,10 +39,7 @@ constexpr const char* kSeed = R"({
                  {"login": "bob", "password": "bob-pw", "token": "tok-bob", "id": 2,
                   "mail": "bob@example.test"}]})";
 
-class NoDispatch : public JobDispatcher {
-  public:
-    void dispatchJobs() override {}
-};
+using test::NoDispatch;
 
 // The profile and password windows of a signed-in carol, against the reference service.
 class AccountDialogsTest : public ::testing::Test {

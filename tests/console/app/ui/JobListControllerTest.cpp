@@ -21,6 +21,7 @@
 #include "core/model/PrinterMasks.h"
 #include "core/model/RemotePrinterArray.h"
 #include "platform/QtRunLoop.h"
+#include "tests/console/app/ui/NoDispatch.h"
 #include "tests/console/app/ui/Screenshot.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/SeededService.h"
@@ -428,10 +429,7 @@ TEST_F(JobListControllerTest, Screenshots) {
 
 // The model over a long list: every job once, newest first, and the filter applied to each.
 TEST(JobTableModelTest, TenThousandJobsReloadInOrderAndFiltered) {
-    class NoDispatch : public JobDispatcher {
-      public:
-        void dispatchJobs() override {}
-    } dispatcher;
+    test::NoDispatch dispatcher;
     ScratchDirectory profile("velmora-job-model");
     JobArray jobs(dispatcher, {[&] { return profile.path(); }, [] {}});
     constexpr int kJobs = 10000;

@@ -18,6 +18,7 @@
 #include "core/account/PermissionArray.h"
 #include "core/account/Person.h"
 #include "core/model/RemotePrinterArray.h"
+#include "tests/console/app/ui/NoDispatch.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/SeededService.h"
@@ -45,10 +46,7 @@ class CountingDelegate : public LoginControllerDelegate {
     int calls = 0;
 };
 
-class NoDispatch : public JobDispatcher {
-  public:
-    void dispatchJobs() override {}
-};
+using test::NoDispatch;
 
 class LoginControllerTest : public ::testing::Test {
   protected:

@@ -23,6 +23,7 @@
 #include "core/account/PermissionArray.h"
 #include "core/account/Person.h"
 #include "core/model/RemotePrinterArray.h"
+#include "tests/console/app/ui/NoDispatch.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
 #include "tests/console/app/ui/Screenshot.h"
 #include "tests/support/ScratchDirectory.h"
@@ -32,10 +33,7 @@ namespace {
 
 using test::ScratchDirectory;
 
-class NoDispatch : public JobDispatcher {
-  public:
-    void dispatchJobs() override {}
-};
+using test::NoDispatch;
 
 MainViewState signedIn() {
     MainViewState state;

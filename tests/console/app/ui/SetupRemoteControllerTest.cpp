@@ -24,6 +24,7 @@
 #include "core/account/PermissionArray.h"
 #include "core/account/Person.h"
 #include "core/model/RemotePrinterArray.h"
+#include "tests/console/app/ui/NoDispatch.h"
 #include "tests/console/app/ui/QtTestPrinting.h"
 #include "tests/console/app/ui/Screenshot.h"
 #include "tests/support/PrivateCupsd.h"
@@ -58,10 +59,7 @@ constexpr const char* kSeed = R"({
        "capabilities": {"pack": "true", "enc-type": "AES", "transport": "bmp"},
        "papers": [{"name": "Letter", "format": "Letter", "width": 2159, "height": 2794}]}]})";
 
-class NoDispatch : public JobDispatcher {
-  public:
-    void dispatchJobs() override {}
-};
+using test::NoDispatch;
 
 std::string processUser() {
     const passwd* entry = ::getpwuid(::geteuid());
