@@ -142,15 +142,7 @@ step "Bob's console signs in and shares \"$printer_queue\""
 (as_user "$user_b" "$prefix/bin/velmora" --headless >"$work/console-b.log" 2>&1) &
 console_b_pid=$!
 echo "velmora --headless as $user_b, process $console_b_pid"
-shared_again() {
-    python3 - "$base" "$printer_id" <<'CHECK'
-import json, sys, urllib.request
-with urllib.request.urlopen(sys.argv[1] + "/_ref/state?requests=0", timeout=10) as reply:
-    printers = {p["public_id"]: p for p in json.load(reply)["printers"]}
-printer = printers.get(sys.argv[2], {})
-sys.exit(0 if printer.get("online") and printer.get("shared") else 1)
-CHECK
-}
+shared_again() { service_lists_shared_printer "$base" "$printer_id"; }
 wait_for 60 shared_again || fail "bob's console did not share the printer within 60 s"
 echo "the service lists \"Office Printer\" as shared and online"
 

@@ -223,19 +223,7 @@ write_root_file() {
 }
 for entry in "alice alice-check-token" "bob bob-check-token"; do
     read -r user token <<<"$entry"
-    write_root_file "$user" "$shared/setup.$user.xml" <<SETUP
-<?xml version="1.0"?>
-<setup>
-	<profile>$user.127.0.0.1</profile>
-	<token>$token</token>
-	<service>$service_url</service>
-	<default-format>Letter</default-format>
-	<encryption>2</encryption>
-	<delivery-result>1</delivery-result>
-	<job-notifications>1</job-notifications>
-	<fast-check-interval>2</fast-check-interval>
-</setup>
-SETUP
+    setup_file_text "$token" "$user.127.0.0.1" 2 | write_root_file "$user" "$shared/setup.$user.xml"
 done
 install -d -o "$(in_root id -u alice)" -g "$(in_root id -g alice)" -m 0700 \
     "$shared/alice.127.0.0.1"
@@ -253,15 +241,7 @@ write_root_file alice "$shared/alice.127.0.0.1/config.xml" <<PROFILE
 PROFILE
 ls -lan "$shared" "$shared/alice.127.0.0.1"
 
-service_lists_printer() {
-    python3 - "$base" "$printer_id" <<'CHECK'
-import json, sys, urllib.request
-with urllib.request.urlopen(sys.argv[1] + "/_ref/state?requests=0", timeout=10) as reply:
-    printers = {p["public_id"]: p for p in json.load(reply)["printers"]}
-printer = printers.get(sys.argv[2], {})
-sys.exit(0 if printer.get("online") and printer.get("shared") else 1)
-CHECK
-}
+service_lists_printer() { service_lists_shared_printer "$base" "$printer_id"; }
 
 step "velmora --headless as alice: shares \"$file_queue\""
 (as_root_user alice /usr/bin/velmora --headless >"$work/console-alice.log" 2>&1) &

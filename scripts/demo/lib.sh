@@ -145,7 +145,14 @@ make_server_bin() {
 write_setup_file() {
     local user="$1" token="$2" profile="$3" interval="$4"
     local file="$shared/setup.$user.xml"
-    cat >"$file" <<SETUP
+    setup_file_text "$token" "$profile" "$interval" >"$file"
+    chown "$user:" "$file"
+    chmod 0600 "$file"
+}
+
+setup_file_text() {
+    local token="$1" profile="$2" interval="$3"
+    cat <<SETUP
 <?xml version="1.0"?>
 <setup>
 	<profile>$profile</profile>
@@ -159,8 +166,17 @@ write_setup_file() {
 	<fast-check-interval>$interval</fast-check-interval>
 </setup>
 SETUP
-    chown "$user:" "$file"
-    chmod 0600 "$file"
+}
+
+# Whether the reference service at BASE lists printer ID as shared and online.
+service_lists_shared_printer() {
+    python3 - "$1" "$2" <<'CHECK'
+import json, sys, urllib.request
+with urllib.request.urlopen(sys.argv[1] + "/_ref/state?requests=0", timeout=10) as reply:
+    printers = {p["public_id"]: p for p in json.load(reply)["printers"]}
+printer = printers.get(sys.argv[2], {})
+sys.exit(0 if printer.get("online") and printer.get("shared") else 1)
+CHECK
 }
 
 # The profile file of a console whose local printer $3 (a queue of the scheduler) is shared as
